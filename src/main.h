@@ -1,0 +1,50 @@
+// The command-line driver and the extraction of one ICN icon into a PNG file.
+#ifndef GALLIVOX_MAIN_H
+#define GALLIVOX_MAIN_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The two icon slots of an ICN file: byte offset of the block and side.
+const int32_t SMALL_ICON_OFFSET = 0x2040;
+const int32_t SMALL_ICON_SIDE = 24;
+const int32_t LARGE_ICON_OFFSET = 0x24C0;
+const int32_t LARGE_ICON_SIDE = 48;
+
+// One 8-bit-per-channel colour in bitmap byte order.
+struct BGR24 {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+};
+
+// Results of ConvertIcon. Values from 1 below ICON_TRUNCATED are LodePNG's
+// own error codes; the two system error bases carry the errno value added.
+enum IconStatus : unsigned {
+    ICON_OK = 0,
+    ICON_TRUNCATED = 1000,       // the file ends inside the icon block
+    ICON_BAD_SIDE = 1001,        // side not a multiple of 8 from 8 to 128
+    ICON_READ_ERROR = 0x10000,   // + errno: the icon block could not be read
+    ICON_WRITE_ERROR = 0x20000,  // + errno: the PNG file could not be written
+};
+
+// Reads the side×side icon block at `offset` of the ICN file `input`,
+// decodes it and writes it as a PNG file under `output_path`. Returns
+// ICON_OK, or one of the IconStatus failures; on any failure no file is left
+// under `output_path` except a non-regular one (a device) that was written to.
+unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
+
+// The reason for a failed ConvertIcon result, as one short text.
+const char* IconStatusText(unsigned status);
+
+// Stores the n×n raw RGB565 pixels of `raw` (tiled order: 8×8 tiles left to
+// right, top to bottom, Z order inside each) into `bmp`, 3·n² bytes of
+// BGR24 rows from the bottom up. n must be a multiple of 8 from 8 to 128;
+// for any other side nothing is read or written.
+void CTPKtoBMP(const uint16_t* raw, uint8_t* bmp, int32_t side);
+
+// Expands an RGB565 pixel to 8 bits a channel by shifting in zero bits, so
+// full intensity is 248 for red and blue and 252 for green.
+BGR24 RGB565toRGB24bit(uint16_t pixel);
+
+#endif

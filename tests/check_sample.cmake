@@ -1,0 +1,8 @@
+execute_process(COMMAND "${GENERATOR}" "${SCRATCH}" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the sample generator failed")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${SAMPLE}" "${SCRATCH}" RESULT_VARIABLE differs)
+if(NOT differs EQUAL 0)
+  message(FATAL_ERROR "${SAMPLE} differs from what make_sample_icn draws; regenerate it")
+endif()

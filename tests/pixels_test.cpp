@@ -1,0 +1,90 @@
+// Pixels end to end: ICN files with known pixels through the tool, the PNGs
+// decoded again and compared with the expansion of the source pixels.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "icn_writer.h"
+#include "support.h"
+
+namespace {
+
+using Painter = std::function<uint16_t(size_t x, size_t y, size_t side)>;
+
+std::vector<uint16_t> paint(size_t side, const Painter& painter)
+{
+    std::vector<uint16_t> pixels(side * side);
+    for (size_t y = 0; y < side; y++) {
+        for (size_t x = 0; x < side; x++) {
+            pixels[y * side + x] = painter(x, y, side);
+        }
+    }
+    return pixels;
+}
+
+struct Picture {
+    const char* name;
+    Painter painter;
+};
+
+}  // namespace
+
+TEST(Pixels, EveryPixelOfBothIconsSurvivesTheRoundTrip)
+{
+    const Picture pictures[] = {
+        // Position coded into the colour: a flip, mirror or swapped tile shows.
+        {"coordinates", [](size_t x, size_t y, size_t) { return PackRGB565(x * 5, y * 5, 255 - x * 5); }},
+        {"one colour", [](size_t, size_t, size_t) { return PackRGB565(200, 100, 50); }},
+        {"grey ramp", [](size_t x, size_t y, size_t side) { return PackRGB565((x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side)); }},
+        {"extremes", [](size_t x, size_t y, size_t) { return static_cast<uint16_t>((x + y) % 2 ? 0xFFFF : 0x8000); }},
+        {"tile numbers", [](size_t x, size_t y, size_t side) { return static_cast<uint16_t>((y / 8) * (side / 8) + x / 8 + 1) ; }},
+        {"noise", [](size_t x, size_t y, size_t side) { return PatternPixels(side, 7)[y * side + x]; }},
+    };
+    std::string dir = MakeScratchDir();
+    for (const Picture& picture : pictures) {
+        std::vector<uint16_t> small = paint(24, picture.painter);
+        std::vector<uint16_t> large = paint(48, picture.painter);
+        WriteFileBytes(dir + "/in.icn", MakeIcn(small, large));
+        ProcessResult r = RunProcess({GALLIVOX_BINARY, "-i", "in.icn", "-s", "s.png", "-l", "l.png"}, dir);
+        ASSERT_EQ(0, r.status) << picture.name << ": " << r.err;
+        EXPECT_EQ("", r.out + r.err);
+        struct {
+            const char* file;
+            unsigned side;
+            const std::vector<uint16_t>& pixels;
+        } icons[] = {{"s.png", 24, small}, {"l.png", 48, large}};
+        for (const auto& icon : icons) {
+            std::string path = dir + "/" + icon.file;
+            DecodedPng png = DecodePngFile(path);
+            ASSERT_EQ(0u, png.error) << picture.name;
+            EXPECT_EQ(icon.side, png.width) << picture.name;
+            EXPECT_EQ(icon.side, png.height) << picture.name;
+            std::vector<uint8_t> expected = ExpectedImage(icon.pixels);
+            EXPECT_EQ(expected, png.rgba) << picture.name << " " << icon.file;
+            EXPECT_EQ(EncodePng(expected, icon.side), ReadFileBytes(path)) << picture.name << " " << icon.file;
+        }
+    }
+    RemoveTree(dir);
+}
+
+TEST(Pixels, BundledSampleDecodesToItsDrawing)
+{
+    // The sample's corners: white F strokes stay clear of them, the gradient
+    // puts red at the right, blue at the bottom, and the swatches along the
+    // bottom edge run red, green, blue from left to right.
+    std::string dir = MakeScratchDir();
+    ProcessResult r = RunProcess({GALLIVOX_BINARY, "-i", SAMPLE_ICN, "-l", "l.png"}, dir);
+    ASSERT_EQ(0, r.status) << r.err;
+    DecodedPng png = DecodePngFile(dir + "/l.png");
+    ASSERT_EQ(0u, png.error);
+    auto at = [&](size_t x, size_t y) { return std::vector<uint8_t>(&png.rgba[4 * (y * 48 + x)], &png.rgba[4 * (y * 48 + x) + 4]); };
+    EXPECT_EQ((std::vector<uint8_t>{0, 48, 0, 255}), at(0, 0));
+    EXPECT_EQ((std::vector<uint8_t>{248, 48, 0, 255}), at(47, 0));
+    EXPECT_EQ((std::vector<uint8_t>{248, 0, 0, 255}), at(0, 47));
+    EXPECT_EQ((std::vector<uint8_t>{0, 252, 0, 255}), at(24, 47));
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 248, 255}), at(47, 47));
+    EXPECT_EQ((std::vector<uint8_t>{248, 252, 248, 255}), at(14, 8));  // on the F's stem
+    RemoveTree(dir);
+}

@@ -1,0 +1,51 @@
+// Helpers shared by the tests: scratch directories, whole files, child processes.
+#ifndef GALLIVOX_TEST_SUPPORT_H
+#define GALLIVOX_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Creates a fresh empty directory under the system's temporary directory.
+std::string MakeScratchDir();
+void RemoveTree(const std::string& path);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool PathExists(const std::string& path);
+
+struct ProcessResult {
+    int status;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] is the program's path and its own name) in `cwd`,
+// with standard input from /dev/null; `file_size_limit`, when not 0, caps
+// the size of any file the child writes.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                         uint64_t file_size_limit = 0);
+
+// An ICN file whose 24×24 and 48×48 icons hold the given row-order pixels.
+std::vector<uint8_t> MakeIcn(const std::vector<uint16_t>& small, const std::vector<uint16_t>& large);
+
+// Deterministic pixels that differ from tile to tile and pixel to pixel.
+std::vector<uint16_t> PatternPixels(size_t side, uint32_t seed);
+
+// The RGBA8 image that row-order RGB565 pixels must decode to: each field
+// shifted up to 8 bits with zero low bits, alpha opaque.
+std::vector<uint8_t> ExpectedImage(const std::vector<uint16_t>& pixels);
+
+struct DecodedPng {
+    unsigned error;  // LodePNG's decoder result, 0 when decoded
+    unsigned width;
+    unsigned height;
+    std::vector<uint8_t> rgba;
+};
+DecodedPng DecodePngFile(const std::string& path);
+
+// The PNG bytes that LodePNG's default encoder makes of an RGBA8 image.
+std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side);
+
+#endif
+
