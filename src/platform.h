@@ -1,7 +1,9 @@
-// The calls that differ between operating systems, one source file per platform.
+// The calls that differ between operating systems, one source file per
+// platform, so that the modules above carry no conditional code.
 #ifndef GALLIVOX_PLATFORM_H
 #define GALLIVOX_PLATFORM_H
 
+#include <cstdint>
 #include <cstdio>
 
 // Returns 1 when `path` exists and names the file open on `stream` (a link or
@@ -12,5 +14,31 @@ int platform_same_file(FILE* stream, const char* path);
 // the file open on `stream`; only such a file may be removed after a failed
 // write without losing anything the caller did not ask to replace.
 int platform_is_own_regular_file(FILE* stream, const char* path);
+
+// Positions `stream` at `offset` bytes from the start of its file, for
+// offsets beyond what a long can hold. Returns 0, or nonzero on failure.
+int platform_seek_absolute(FILE* stream, int64_t offset);
+
+// Opens `path` read-only, finds the position of its end and closes it again.
+// Returns that position (the file's size), or -1 when any step fails.
+int64_t platform_file_end(const char* path);
+
+// Results of platform_set_file_length.
+enum PlatformLengthResult {
+    PLATFORM_LENGTH_SET = 0,
+    PLATFORM_LENGTH_NOT_OPENED = 1,  // missing, or not openable for writing
+    PLATFORM_LENGTH_NOT_SET = 2,     // opened, but the length could not be set
+};
+
+// Makes the existing file `path` exactly `length` bytes long, cutting it or
+// growing it (with zero bytes); never creates a file.
+PlatformLengthResult platform_set_file_length(const char* path, uint64_t length);
+
+// Creates the directory `path`; returns 0, or -1 when it exists or cannot be made.
+int platform_make_directory(const char* path);
+
+// Stores the current working directory in `buffer` of `size` bytes; returns
+// `buffer`, or null when it does not fit or cannot be found.
+char* platform_current_directory(char* buffer, int size);
 
 #endif
