@@ -168,3 +168,22 @@ std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side)
     free(png);
     return bytes;
 }
+
+TreeSnapshot SnapshotTree(const std::string& root)
+{
+    namespace fs = std::filesystem;
+    TreeSnapshot tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).string();
+        fs::file_status status = entry.symlink_status();
+        if (fs::is_symlink(status)) {
+            tree[name] = "link:" + fs::read_symlink(entry.path()).string();
+        } else if (fs::is_directory(status)) {
+            tree[name] = "dir";
+        } else {
+            std::vector<uint8_t> bytes = ReadFileBytes(entry.path().string());
+            tree[name] = "file:" + std::string(bytes.begin(), bytes.end());
+        }
+    }
+    return tree;
+}

@@ -3,6 +3,7 @@
 #define GALLIVOX_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ DecodedPng DecodePngFile(const std::string& path);
 
 // The PNG bytes that LodePNG's default encoder makes of an RGBA8 image.
 std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side);
+
+// Every path below a directory (relative to it, links not followed) with
+// what it is: "dir", "link:<target>", or "file:<bytes>".
+using TreeSnapshot = std::map<std::string, std::string>;
+TreeSnapshot SnapshotTree(const std::string& root);
 
 #endif
 

@@ -1,0 +1,119 @@
+// The fixture of the command-line tests: a scratch directory of ICN files,
+// the tool run as a process in it, and the checks made after every run.
+#ifndef GALLIVOX_CLI_FIXTURE_H
+#define GALLIVOX_CLI_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+const std::string BINARY = GALLIVOX_BINARY;
+
+struct Output {
+    std::string path;
+    char slot;  // 's' or 'l': which icon the file must hold
+};
+
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+    std::vector<Output> written;
+    std::vector<std::string> absent;
+};
+
+class CommandLine : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = MakeScratchDir();
+        small = PatternPixels(24, 11);
+        large = PatternPixels(48, 12);
+        icn = MakeIcn(small, large);
+        mkdir((dir + "/dir").c_str(), 0700);
+        for (const char* name : {"a.icn", "icon.icn", "dir/icon", "-a.icn", "icon.png", "100%s%n.icn"}) {
+            write(name, icn);
+        }
+        std::vector<uint8_t> smdx = icn;
+        smdx[3] = 'X';
+        write("bad.icn", smdx);
+        write("empty.icn", {});
+        write("three.icn", {'S', 'M', 'D'});
+        write("magic.icn", {'S', 'M', 'D', 'H'});
+        write("no-large.icn", slice(0x24C0));
+        write("mid-small.icn", slice(0x2040 + 100));
+        write("short-large.icn", slice(icn.size() - 1));
+        ASSERT_EQ(0, link((dir + "/a.icn").c_str(), (dir + "/hard.png").c_str()));
+        ASSERT_EQ(0, symlink("a.icn", (dir + "/sym.png").c_str()));
+    }
+    void TearDown() override { RemoveTree(dir); }
+
+    void write(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(dir + "/" + name, bytes); }
+    std::vector<uint8_t> slice(size_t size) { return std::vector<uint8_t>(icn.begin(), icn.begin() + size); }
+
+    ProcessResult run(const std::vector<std::string>& args, uint64_t file_size_limit = 0)
+    {
+        std::vector<std::string> argv = {BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProcess(argv, dir, file_size_limit);
+    }
+
+    void expect_case(const CliCase& c)
+    {
+        TreeSnapshot before = SnapshotTree(dir);
+        ProcessResult r = run(c.args);
+        EXPECT_EQ(c.status, r.status) << c.name;
+        EXPECT_EQ(c.out, r.out) << c.name;
+        EXPECT_EQ(c.err, r.err) << c.name;
+        for (const Output& o : c.written) {
+            DecodedPng png = DecodePngFile(dir + "/" + o.path);
+            ASSERT_EQ(0u, png.error) << c.name << ": " << o.path;
+            EXPECT_EQ(ExpectedImage(o.slot == 's' ? small : large), png.rgba) << c.name << ": " << o.path;
+        }
+        for (const std::string& path : c.absent) {
+            EXPECT_FALSE(PathExists(dir + "/" + path)) << c.name << ": " << path;
+        }
+        expect_nothing_else_changed(c, before);
+    }
+
+    // Every path of the scratch tree but the written outputs is as it was:
+    // nothing clobbered, nothing removed, no partial file left behind.
+    void expect_nothing_else_changed(const CliCase& c, TreeSnapshot before)
+    {
+        TreeSnapshot after = SnapshotTree(dir);
+        for (const Output& o : c.written) {
+            before.erase(o.path);
+            after.erase(o.path);
+        }
+        for (const auto& [path, state] : before) {
+            auto found = after.find(path);
+            EXPECT_TRUE(found != after.end() && found->second == state) << c.name << ": " << path << " changed";
+        }
+        for (const auto& [path, state] : after) {
+            EXPECT_TRUE(before.count(path)) << c.name << ": " << path << " left behind";
+        }
+    }
+
+    std::string dir;
+    std::vector<uint16_t> small;
+    std::vector<uint16_t> large;
+    std::vector<uint8_t> icn;
+};
+
+const std::string NO_SUCH = std::string(": ") + strerror(ENOENT) + "\n";
+
+}  // namespace
+
+#endif
