@@ -63,6 +63,29 @@ static std::string slurp_and_remove(const std::string& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
+// GALLIVOX_TEST_WRAPPER, split at spaces: a command that every child runs
+// under, such as valgrind with its options.
+static std::vector<std::string> wrapper_words()
+{
+    std::vector<std::string> words;
+    const char* wrapper = getenv("GALLIVOX_TEST_WRAPPER");
+    std::string word;
+    for (const char* c = wrapper != nullptr ? wrapper : ""; ; c++) {
+        if (*c == ' ' || *c == 0) {
+            if (!word.empty()) {
+                words.push_back(word);
+            }
+            word.clear();
+            if (*c == 0) {
+                break;
+            }
+        } else {
+            word += *c;
+        }
+    }
+    return words;
+}
+
 [[noreturn]] static void exec_child(const std::vector<std::string>& argv, const std::string& cwd,
                                     const std::string& out_path, const std::string& err_path,
                                     uint64_t file_size_limit)
@@ -80,12 +103,14 @@ static std::string slurp_and_remove(const std::string& path)
         struct rlimit limit = {file_size_limit, file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    std::vector<std::string> words = wrapper_words();
+    words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& word : words) {
+        args.push_back(const_cast<char*>(word.c_str()));
     }
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
 }
 

@@ -1,11 +1,23 @@
 #!/bin/sh
-# Installs what building and testing gallivox needs on Debian 12, as root.
-# Packages already present are not fetched again.
-set -e
-packages="cmake make g++ liblodepng-dev libgtest-dev"
-if dpkg-query -W -f='${Status}\n' $packages 2>/dev/null | grep -qv 'install ok installed' ||
-   [ "$(dpkg-query -W -f='${Status}\n' $packages 2>/dev/null | wc -l)" -ne "$(echo $packages | wc -w)" ]; then
+# Installs what building and testing gallivox needs on Debian 12, as root;
+# packages already present are not fetched again. Extra sets by name:
+#   fuzz   clang and its runtime, for the libFuzzer targets
+set -eu
+packages="cmake make g++ liblodepng-dev libgtest-dev valgrind"
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+        *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
+    esac
+done
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update
-    apt-get install -y --no-install-recommends $packages
+    apt-get install -y --no-install-recommends $missing
 fi

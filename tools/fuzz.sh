@@ -1,0 +1,25 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each for the given number of seconds
+# (default 30), starting from the seed corpus under fuzz/corpus. A finding
+# stops the run with a nonzero status and leaves the input in build-fuzz/.
+set -eu
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+sh tools/setup.sh fuzz
+CXX=clang++ cmake -S . -B build-fuzz -DGALLIVOX_FUZZ=ON -DGALLIVOX_WERROR=ON -DBUILD_TESTING=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-fuzz -j2 --target fuzz_icn fuzz_text
+for target in icn text; do
+    mkdir -p "build-fuzz/corpus-$target"
+    log=build-fuzz/fuzz_$target.log
+    echo "fuzz_$target: $seconds s"
+    if (cd build-fuzz && ./fuzz/fuzz_$target -max_total_time="$seconds" -close_fd_mask=3 -print_final_stats=1 \
+            "corpus-$target" "../fuzz/corpus/$target") > "$log" 2>&1; then
+        grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log"
+    else
+        tail -n 60 "$log"
+        echo "fuzz_$target found a failing input (saved in build-fuzz/)" >&2
+        exit 1
+    fi
+done
