@@ -11,6 +11,7 @@ void DecodeBMPData(const uint8_t* bmp, uint8_t* image, uint16_t side)
     for (size_t y = 0; y < n; y++) {
         const uint8_t* source_row = bmp + 3 * (n - 1 - y) * n;
         uint8_t* image_row = image + 4 * y * n;
+#pragma GCC unroll 4
         for (size_t x = 0; x < n; x++) {
             const uint8_t* s = source_row + 3 * x;
             uint8_t* d = image_row + 4 * x;
