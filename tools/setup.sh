@@ -2,11 +2,13 @@
 # Installs what building and testing gallivox needs on Debian 12, as root;
 # packages already present are not fetched again. Extra sets by name:
 #   fuzz   clang and its runtime, for the libFuzzer targets
+#   bench  Google Benchmark and GNU time, for tools/measure.sh
 set -eu
-packages="cmake make g++ liblodepng-dev libgtest-dev valgrind"
+packages="cmake make g++ liblodepng-dev libgtest-dev valgrind man-db"
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+        bench) packages="$packages libbenchmark-dev time" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
 done
