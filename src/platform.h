@@ -19,6 +19,9 @@ int platform_is_own_regular_file(FILE* stream, const char* path);
 // offsets beyond what a long can hold. Returns 0, or nonzero on failure.
 int platform_seek_absolute(FILE* stream, int64_t offset);
 
+// Returns the position of `stream` as a 64-bit byte count, or -1.
+int64_t platform_stream_position(FILE* stream);
+
 // Opens `path` read-only, finds the position of its end and closes it again.
 // Returns that position (the file's size), or -1 when any step fails.
 int64_t platform_file_end(const char* path);

@@ -38,6 +38,11 @@ int platform_seek_absolute(FILE* stream, int64_t offset)
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
 }
 
+int64_t platform_stream_position(FILE* stream)
+{
+    return ftello(stream);
+}
+
 int64_t platform_file_end(const char* path)
 {
     int fd = open(path, O_RDONLY);

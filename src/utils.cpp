@@ -256,12 +256,14 @@ uint64_t GetFileSize_u64(const char* path)
 
 uint32_t GetFileSize_u32(FILE* stream)
 {
-    long end = -1;
+    // The position is read as 64 bits, so a file past 4 GiB is seen as too
+    // large rather than as its size modulo 2^32.
+    int64_t end = -1;
     if (fseek(stream, 0, SEEK_END) == 0) {
-        end = ftell(stream);
+        end = platform_stream_position(stream);
     }
     fseek(stream, 0, SEEK_SET);
-    if (end < 0 || static_cast<unsigned long>(end) > UINT32_MAX) {
+    if (end < 0 || static_cast<uint64_t>(end) > UINT32_MAX) {
         return UINT32_MAX;
     }
     return static_cast<uint32_t>(end);

@@ -10,7 +10,7 @@ protected:
     void SetUp() override
     {
         CommandLine::SetUp();
-        mkdir((dir + "/out dir").c_str(), 0700);
+        MakeDir(dir + "/out dir");
         write("my icon.icn", icn);
         write("\xC3\xAF" "c\xC3\xB4ne \xE2\x98\x83.icn", icn);  // "ïcône ☃.icn"
         write("small-only.icn", slice(0x2040 + 24 * 24 * 2));

@@ -2,14 +2,16 @@
 // standard error byte for byte, and the files left behind.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli_fixture.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 
 TEST_F(CommandLine, NoArgumentsPrintsBannerAndUsage)
@@ -94,6 +96,9 @@ TEST_F(CommandLine, OutputsThatAreTheInputAreRefused)
          {}},
     };
     for (const CliCase& c : cases) {
+        if (c.args.back() == "sym.png" && !have_symlinks) {
+            continue;
+        }
         expect_case(c);
     }
     EXPECT_EQ(icn, ReadFileBytes(dir + "/icon.png"));
@@ -107,12 +112,15 @@ TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
         {"small before large", {"-i", "a.icn", "-l", "nodir/b.png", "-s", "nodir/s.png"}, 3, "",
          "Could not write nodir/s.png" + NO_SUCH + "Could not write nodir/b.png" + NO_SUCH, {}, {}},
         {"directory as output", {"-i", "a.icn", "-l", "dir"}, 3, "",
-         std::string("Could not write dir: ") + strerror(EISDIR) + "\n", {}, {}},
+         std::string("Could not write dir: ") + strerror(DIRECTORY_WRITE_ERRNO) + "\n", {}, {}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
     }
 }
+
+#ifndef _WIN32
+// Devices, symbolic links and file size limits as POSIX systems have them.
 
 TEST_F(CommandLine, FullDiskIsAFailureAndTheDeviceSurvives)
 {
@@ -148,3 +156,5 @@ TEST_F(CommandLine, PartialFileIsRemovedAfterAFailedWrite)
     EXPECT_TRUE(S_ISLNK(link_stat.st_mode));
     EXPECT_TRUE(PathExists(dir + "/target.png"));
 }
+
+#endif

@@ -1,16 +1,11 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include <lodepng.h>
@@ -19,11 +14,17 @@
 
 std::string MakeScratchDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "gallivox-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        char name[32];
+        snprintf(name, sizeof name, "gallivox-test-%08x", static_cast<unsigned>(random()));
+        std::filesystem::path dir = std::filesystem::temp_directory_path() / name;
+        std::error_code error;
+        if (std::filesystem::create_directory(dir, error)) {
+            return dir.string();
+        }
     }
-    return pattern;
+    throw std::runtime_error("cannot create a scratch directory");
 }
 
 void RemoveTree(const std::string& path)
@@ -54,89 +55,6 @@ bool PathExists(const std::string& path)
 {
     std::error_code ignored;
     return std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found;
-}
-
-static std::string slurp_and_remove(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
-    std::remove(path.c_str());
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// GALLIVOX_TEST_WRAPPER, split at spaces: a command that every child runs
-// under, such as valgrind with its options.
-static std::vector<std::string> wrapper_words()
-{
-    std::vector<std::string> words;
-    const char* wrapper = getenv("GALLIVOX_TEST_WRAPPER");
-    std::string word;
-    for (const char* c = wrapper != nullptr ? wrapper : ""; ; c++) {
-        if (*c == ' ' || *c == 0) {
-            if (!word.empty()) {
-                words.push_back(word);
-            }
-            word.clear();
-            if (*c == 0) {
-                break;
-            }
-        } else {
-            word += *c;
-        }
-    }
-    return words;
-}
-
-[[noreturn]] static void exec_child(const std::vector<std::string>& argv, const std::string& cwd,
-                                    const std::string& out_path, const std::string& err_path,
-                                    uint64_t file_size_limit)
-{
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(cwd.c_str()) != 0) {
-        _exit(127);
-    }
-    if (file_size_limit != 0) {
-        // A write past the limit then fails with EFBIG instead of a signal.
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = {file_size_limit, file_size_limit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    std::vector<std::string> words = wrapper_words();
-    words.insert(words.end(), argv.begin(), argv.end());
-    std::vector<char*> args;
-    for (const std::string& word : words) {
-        args.push_back(const_cast<char*>(word.c_str()));
-    }
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                         uint64_t file_size_limit)
-{
-    std::string capture_dir = MakeScratchDir();
-    std::string out_path = capture_dir + "/stdout";
-    std::string err_path = capture_dir + "/stderr";
-    pid_t pid = fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        exec_child(argv, cwd, out_path, err_path, file_size_limit);
-    }
-    int wait_status = 0;
-    if (waitpid(pid, &wait_status, 0) != pid) {
-        throw std::runtime_error("waitpid failed");
-    }
-    ProcessResult result;
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    result.out = slurp_and_remove(out_path);
-    result.err = slurp_and_remove(err_path);
-    RemoveTree(capture_dir);
-    return result;
 }
 
 std::vector<uint8_t> MakeIcn(const std::vector<uint16_t>& small, const std::vector<uint16_t>& large)
@@ -199,7 +117,7 @@ TreeSnapshot SnapshotTree(const std::string& root)
     namespace fs = std::filesystem;
     TreeSnapshot tree;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(entry.path(), root).string();
+        std::string name = fs::relative(entry.path(), root).generic_string();
         fs::file_status status = entry.symlink_status();
         if (fs::is_symlink(status)) {
             tree[name] = "link:" + fs::read_symlink(entry.path()).string();
@@ -211,4 +129,31 @@ TreeSnapshot SnapshotTree(const std::string& root)
         }
     }
     return tree;
+}
+
+void MakeDir(const std::string& path)
+{
+    std::filesystem::create_directory(path);
+}
+
+int64_t StreamPosition(FILE* stream)
+{
+#ifdef _WIN32
+    return _ftelli64(stream);
+#else
+    return ftello(stream);
+#endif
+}
+
+std::string Native(const std::string& text)
+{
+#ifdef _WIN32
+    std::string native;
+    for (char c : text) {
+        native += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    return native;
+#else
+    return text;
+#endif
 }

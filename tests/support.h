@@ -2,7 +2,9 @@
 #ifndef GALLIVOX_TEST_SUPPORT_H
 #define GALLIVOX_TEST_SUPPORT_H
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,10 +51,27 @@ DecodedPng DecodePngFile(const std::string& path);
 // The PNG bytes that LodePNG's default encoder makes of an RGBA8 image.
 std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side);
 
-// Every path below a directory (relative to it, links not followed) with
+// Every path below a directory (relative to it, with forward slashes,
+// links not followed) with
 // what it is: "dir", "link:<target>", or "file:<bytes>".
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot SnapshotTree(const std::string& root);
+
+void MakeDir(const std::string& path);
+
+// The stream's position as a 64-bit count (long is 32 bits on Windows).
+int64_t StreamPosition(FILE* stream);
+
+// What the runtime reports when a directory is opened for writing, and the
+// console's line end, which a text stream on Windows writes as CR LF.
+#ifdef _WIN32
+const int DIRECTORY_WRITE_ERRNO = EACCES;
+#else
+const int DIRECTORY_WRITE_ERRNO = EISDIR;
+#endif
+
+// `text` as a text stream of this platform writes it.
+std::string Native(const std::string& text);
 
 #endif
 

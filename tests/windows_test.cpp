@@ -1,0 +1,93 @@
+// What only Windows does: the runtime's wildcard expansion at start-up,
+// backslash paths, and files that another handle holds open.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support.h"
+#include "utils.h"
+
+namespace {
+
+class Windows : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = MakeScratchDir();
+        icn = MakeIcn(PatternPixels(24, 3), PatternPixels(48, 4));
+        MakeDir(dir + "\\sub");
+    }
+    void TearDown() override { RemoveTree(dir); }
+
+    ProcessResult run(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv = {GALLIVOX_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProcess(argv, dir);
+    }
+
+    std::string dir;
+    std::vector<uint8_t> icn;
+};
+
+}  // namespace
+
+TEST_F(Windows, WildcardsAreExpandedBeforeMainSeesThem)
+{
+    WriteFileBytes(dir + "\\one.icn", icn);
+    ProcessResult one = run({"*.icn"});
+    EXPECT_EQ(0, one.status) << one.out << one.err;
+    EXPECT_EQ(48u, DecodePngFile(dir + "\\one.png").width);
+
+    // Two matches make two arguments: the option form, without -i.
+    WriteFileBytes(dir + "\\two.icn", icn);
+    ProcessResult two = run({"*.icn"});
+    EXPECT_EQ(1, two.status);
+    EXPECT_EQ("", two.out);
+    EXPECT_EQ("No input ICN data specified.", two.err);
+    EXPECT_FALSE(PathExists(dir + "\\two.png"));
+
+    // No match: the pattern is passed on as it stands.
+    ProcessResult none = run({"z*.icn"});
+    EXPECT_EQ(2, none.status);
+    EXPECT_EQ("Could not open z*.icn.\r\n", none.out);
+}
+
+TEST_F(Windows, BackslashPaths)
+{
+    WriteFileBytes(dir + "\\sub\\a.icn", icn);
+    ProcessResult options = run({"-i", "sub\\a.icn", "-s", "sub\\s.png", "-l", "sub\\l.png"});
+    EXPECT_EQ(0, options.status) << options.err;
+    EXPECT_EQ(24u, DecodePngFile(dir + "\\sub\\s.png").width);
+    EXPECT_EQ(48u, DecodePngFile(dir + "\\sub\\l.png").width);
+
+    ProcessResult derived = run({"sub\\a.icn"});
+    EXPECT_EQ(0, derived.status) << derived.err;
+    EXPECT_EQ(48u, DecodePngFile(dir + "\\sub\\a.png").width);
+
+    // The other separator names the same file: refused, input intact.
+    ProcessResult refused = run({"-i", "sub\\a.icn", "-l", "sub/a.icn"});
+    EXPECT_EQ(1, refused.status);
+    EXPECT_EQ("Refusing to overwrite the input file sub/a.icn.\r\n", refused.err);
+    EXPECT_EQ(icn, ReadFileBytes(dir + "\\sub\\a.icn"));
+
+    // The dot search does not stop at a backslash either.
+    char name[64];
+    ASSERT_EQ(0, append_filextention(name, sizeof name, "my.dir\\icon", ".png"));
+    EXPECT_STREQ("my.png", name);
+}
+
+TEST_F(Windows, TruncateRefusesAFileThatAnotherHandleHoldsOpen)
+{
+    const std::string file = dir + "\\held.bin";
+    WriteFileBytes(file, {1, 2, 3, 4});
+    FILE* held = fopen(file.c_str(), "r+b");
+    ASSERT_NE(nullptr, held);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, TruncateFile_u64(file.c_str(), 2));
+    EXPECT_EQ("[!] Invalid File handle\n", testing::internal::GetCapturedStdout());
+    fclose(held);
+    EXPECT_EQ(0, TruncateFile_u64(file.c_str(), 2));
+    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFileBytes(file));
+}

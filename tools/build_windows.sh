@@ -1,0 +1,38 @@
+#!/bin/sh
+# Builds the self-contained Windows executable build-windows/gallivox.exe
+# (and its test programs) with MinGW-w64. LodePNG is built from Debian's own
+# source package, fetched into the build tree from the Debian archive that
+# this machine's apt sources already name. Run as root on Debian 12.
+set -eu
+cd "$(dirname "$0")/.."
+build=build-windows
+sh tools/setup.sh windows
+mkdir -p "$build"
+
+# A deb-src twin of each Debian source entry, so apt-get source can fetch.
+add_source_entries() {
+    list=/etc/apt/sources.list.d/gallivox-deb-src
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed 's/^Types:.*deb\b.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$list.sources"
+    elif [ -f /etc/apt/sources.list ]; then
+        grep -E '^deb[[:space:]]' /etc/apt/sources.list | sed 's/^deb\([[:space:]]\)/deb-src\1/' > "$list.list"
+    else
+        echo "build_windows.sh: no Debian apt sources found to take the archive from" >&2
+        exit 1
+    fi
+    apt-get update
+}
+
+source_dir=$(ls -d "$build"/lodepng-*/ 2>/dev/null | head -n 1 || true)
+if [ -z "$source_dir" ] || [ ! -f "$source_dir/lodepng.cpp" ]; then
+    if ! (cd "$build" && apt-get source --only-source lodepng) ; then
+        add_source_entries
+        (cd "$build" && apt-get source --only-source lodepng)
+    fi
+    source_dir=$(ls -d "$build"/lodepng-*/ | head -n 1)
+fi
+
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DGALLIVOX_LODEPNG_SOURCE="$(cd "$source_dir" && pwd)" -DGALLIVOX_WERROR=ON
+cmake --build "$build" -j2
+echo "gallivox.exe: $build/gallivox.exe"
