@@ -10,7 +10,7 @@ for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
-        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev" ;;
+        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
 done
