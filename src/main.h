@@ -30,8 +30,9 @@ enum IconStatus : unsigned {
 
 // Reads the side×side icon block at `offset` of the ICN file `input`,
 // decodes it and writes it as a PNG file under `output_path`. Returns
-// ICON_OK, or one of the IconStatus failures; on any failure no file is left
-// under `output_path` except a non-regular one (a device) that was written to.
+// ICON_OK, or one of the IconStatus failures. A failure leaves no new file:
+// a regular file it created or truncated is removed, while a device (such as
+// /dev/full) or a symbolic link, and the link's target, are left in place.
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
 
 // The reason for a failed ConvertIcon result, as one short text.
