@@ -11,13 +11,6 @@
 
 #include "support.h"
 
-static std::string slurp_and_remove(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
-    std::remove(path.c_str());
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // GALLIVOX_TEST_WRAPPER, split at spaces: a command that every child runs
 // under, such as valgrind with its options.
 static std::vector<std::string> wrapper_words()
@@ -88,8 +81,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     }
     ProcessResult result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    result.out = slurp_and_remove(out_path);
-    result.err = slurp_and_remove(err_path);
+    result.out = TakeFileText(out_path);
+    result.err = TakeFileText(err_path);
     RemoveTree(capture_dir);
     return result;
 }

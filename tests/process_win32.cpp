@@ -41,13 +41,6 @@ static HANDLE inheritable_file(const std::string& path, DWORD access, DWORD disp
     return file;
 }
 
-static std::string slurp_and_remove(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
-    std::remove(path.c_str());
-    return std::string(bytes.begin(), bytes.end());
-}
-
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd, uint64_t)
 {
     std::string command_line;
@@ -79,8 +72,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     CloseHandle(process.hThread);
     ProcessResult result;
     result.status = static_cast<int>(exit_code);
-    result.out = slurp_and_remove(out_path);
-    result.err = slurp_and_remove(err_path);
+    result.out = TakeFileText(out_path);
+    result.err = TakeFileText(err_path);
     RemoveTree(capture_dir);
     return result;
 }

@@ -51,6 +51,13 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     }
 }
 
+std::string TakeFileText(const std::string& path)
+{
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    std::remove(path.c_str());
+    return std::string(bytes.begin(), bytes.end());
+}
+
 bool PathExists(const std::string& path)
 {
     std::error_code ignored;

@@ -16,6 +16,8 @@ void RemoveTree(const std::string& path);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool PathExists(const std::string& path);
+// Reads a whole file as text and removes it.
+std::string TakeFileText(const std::string& path);
 
 struct ProcessResult {
     int status;  // exit status, or 128 + signal number
