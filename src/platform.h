@@ -40,8 +40,8 @@ PlatformLengthResult platform_set_file_length(const char* path, uint64_t length)
 // Creates the directory `path`; returns 0, or -1 when it exists or cannot be made.
 int platform_make_directory(const char* path);
 
-// Stores the current working directory in `buffer` of `size` bytes; returns
-// `buffer`, or null when it does not fit or cannot be found.
+// Stores the current working directory in `buffer` of `size` (0 or more)
+// bytes; returns `buffer`, or null when it does not fit or cannot be found.
 char* platform_current_directory(char* buffer, int size);
 
 #endif

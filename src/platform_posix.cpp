@@ -74,8 +74,5 @@ int platform_make_directory(const char* path)
 
 char* platform_current_directory(char* buffer, int size)
 {
-    if (size < 0) {
-        return nullptr;
-    }
     return getcwd(buffer, static_cast<size_t>(size));
 }

@@ -112,8 +112,5 @@ int platform_make_directory(const char* path)
 
 char* platform_current_directory(char* buffer, int size)
 {
-    if (size < 0) {
-        return nullptr;
-    }
     return _getcwd(buffer, size);
 }

@@ -45,11 +45,17 @@ int32_t append_filextention(char* out, uint16_t out_size, const char* in, const 
 const uint8_t BIG_ENDIAN_ORDER = 0;
 const uint8_t LITTLE_ENDIAN_ORDER = 1;
 
+// Selectors other than these two are accepted and make a routine do nothing.
+static bool known_order(int order)
+{
+    return order == BIG_ENDIAN_ORDER || order == LITTLE_ENDIAN_ORDER;
+}
+
 // Reads `width` bytes as one value; every access is a single byte, so the
 // array needs no alignment.
 static uint64_t bytes_to_value(const uint8_t* bytes, unsigned width, uint8_t order)
 {
-    if (order != BIG_ENDIAN_ORDER && order != LITTLE_ENDIAN_ORDER) {
+    if (!known_order(order)) {
         return 0;
     }
     uint64_t value = 0;
@@ -62,7 +68,7 @@ static uint64_t bytes_to_value(const uint8_t* bytes, unsigned width, uint8_t ord
 
 static int value_to_bytes(uint8_t* bytes, uint64_t value, unsigned width, uint8_t order)
 {
-    if (order != BIG_ENDIAN_ORDER && order != LITTLE_ENDIAN_ORDER) {
+    if (!known_order(order)) {
         return 0;
     }
     for (unsigned i = 0; i < width; i++) {
@@ -104,7 +110,7 @@ int u64_to_u8(uint8_t* bytes, uint64_t value, uint8_t order)
 
 void endian_memcpy(uint8_t* destination, const uint8_t* source, uint32_t length, int order)
 {
-    if (order != BIG_ENDIAN_ORDER && order != LITTLE_ENDIAN_ORDER) {
+    if (!known_order(order)) {
         return;
     }
     for (uint32_t i = 0; i < length; i++) {
@@ -290,6 +296,10 @@ int makedir(const char* path)
 
 char* getcwdir(char* buffer, int size)
 {
+    // A negative size would reach the runtime as a huge unsigned one.
+    if (size < 0) {
+        return nullptr;
+    }
     return platform_current_directory(buffer, size);
 }
 
