@@ -121,38 +121,16 @@ static unsigned read_raw_pixels(FILE* input, int32_t offset, uint16_t* raw, size
     return ICON_OK;
 }
 
-// Writes the encoded PNG under `path`, checking every write and the close.
-// A failed write removes what it created, unless the path is not a plain
-// regular file of its own (a device such as /dev/full, or a link).
-static unsigned write_png_file(const char* path, const unsigned char* png, size_t size)
-{
-    errno = 0;
-    FILE* output = fopen(path, "wb");
-    if (output == nullptr) {
-        return system_error(ICON_WRITE_ERROR);
-    }
-    unsigned status = ICON_OK;
-    if (fwrite(png, 1, size, output) != size || fflush(output) != 0) {
-        status = system_error(ICON_WRITE_ERROR);
-    }
-    int removable = platform_is_own_regular_file(output, path);
-    errno = 0;
-    if (fclose(output) != 0 && status == ICON_OK) {
-        status = system_error(ICON_WRITE_ERROR);
-    }
-    if (status != ICON_OK && removable) {
-        remove(path);
-    }
-    return status;
-}
-
 static unsigned encode_and_write(const char* path, const uint8_t* image, unsigned side)
 {
     unsigned char* png = nullptr;
     size_t png_size = 0;
     unsigned status = lodepng_encode32(&png, &png_size, image, side, side);
     if (status == ICON_OK) {
-        status = write_png_file(path, png, png_size);
+        int error = platform_replace_file(path, png, png_size);
+        if (error != 0) {
+            status = ICON_WRITE_ERROR + static_cast<unsigned>(error);
+        }
     }
     free(png);
     return status;
@@ -215,9 +193,39 @@ static void parse_options(int argc, char** argv, RunPaths* paths)
     }
 }
 
+// How much of an ICN file is ever read: up to the end of the large icon block.
+const size_t ICN_READ_SIZE = LARGE_ICON_OFFSET + 2 * LARGE_ICON_SIDE * LARGE_ICON_SIDE;
+
+// Returns a stream of the input that can seek: `input` itself when it can,
+// otherwise (a pipe, a FIFO) a temporary copy of its first ICN_READ_SIZE
+// bytes, never more, so that endless input ends too. Returns null after
+// printing why the input could not be read.
+static FILE* seekable_input(FILE* input, const char* input_path)
+{
+    if (fseek(input, 0, SEEK_SET) == 0) {
+        return input;
+    }
+    unsigned char* bytes = static_cast<unsigned char*>(malloc(ICN_READ_SIZE));
+    errno = 0;
+    FILE* copy = bytes != nullptr ? tmpfile() : nullptr;
+    size_t got = copy != nullptr ? fread(bytes, 1, ICN_READ_SIZE, input) : 0;
+    int copied = copy != nullptr && !ferror(input) && fwrite(bytes, 1, got, copy) == got &&
+                 fflush(copy) == 0 && fseek(copy, 0, SEEK_SET) == 0;
+    int reason = errno != 0 ? errno : EIO;
+    free(bytes);
+    if (!copied) {
+        fprintf(stderr, "Could not read %s: %s\n", input_path, strerror(reason));
+        if (copy != nullptr) {
+            fclose(copy);
+        }
+        return nullptr;
+    }
+    return copy;
+}
+
 // Returns EXIT_DONE when the stream begins with "SMDH", otherwise the status
-// to stop with after printing its message.
-static int check_magic(FILE* input, const char* input_path)
+// to stop with after printing its message, ended by `line_end`.
+static int check_magic(FILE* input, const char* input_path, const char* line_end)
 {
     unsigned char magic[4];
     size_t got = 0;
@@ -230,7 +238,7 @@ static int check_magic(FILE* input, const char* input_path)
         return EXIT_CANNOT_OPEN;
     }
     if (got != sizeof magic || memcmp(magic, "SMDH", sizeof magic) != 0) {
-        fprintf(stderr, "%s is not an ICN file", input_path);
+        fprintf(stderr, "%s is not an ICN file%s", input_path, line_end);
         return EXIT_USAGE;
     }
     return EXIT_DONE;
@@ -267,9 +275,11 @@ static int extract_icon(FILE* input, const RunPaths* paths, const char* output, 
     return 0;
 }
 
-static int convert_icons(FILE* input, const RunPaths* paths)
+// `data` holds the input's bytes; `input` is the file as opened, whose
+// identity the outputs are checked against.
+static int convert_icons(FILE* data, FILE* input, const RunPaths* paths, const char* line_end)
 {
-    int status = check_magic(input, paths->input);
+    int status = check_magic(data, paths->input, line_end);
     if (status == EXIT_DONE) {
         status = check_outputs_spare_input(input, paths);
     }
@@ -278,14 +288,60 @@ static int convert_icons(FILE* input, const RunPaths* paths)
     }
     int all_written = 1;
     if (paths->small != nullptr) {
-        all_written &= extract_icon(input, paths, paths->small, SMALL_ICON_OFFSET,
+        all_written &= extract_icon(data, paths, paths->small, SMALL_ICON_OFFSET,
                                     SMALL_ICON_SIDE, "small");
     }
     if (paths->large != nullptr) {
-        all_written &= extract_icon(input, paths, paths->large, LARGE_ICON_OFFSET,
+        all_written &= extract_icon(data, paths, paths->large, LARGE_ICON_OFFSET,
                                     LARGE_ICON_SIDE, "large");
     }
     return all_written ? EXIT_DONE : EXIT_ICON_FAILED;
+}
+
+// Opens the input and writes the icons that `paths` asks for; returns the
+// exit status. `line_end` ends the one message that has no line end of its own.
+static int convert_file(const RunPaths* paths, const char* line_end)
+{
+    FILE* input = fopen(paths->input, "rb");
+    if (input == nullptr) {
+        printf("Could not open %s.\n", paths->input);
+        return EXIT_CANNOT_OPEN;
+    }
+    FILE* data = seekable_input(input, paths->input);
+    int status = EXIT_CANNOT_OPEN;
+    if (data != nullptr) {
+        status = convert_icons(data, input, paths, line_end);
+        if (data != input) {
+            fclose(data);
+        }
+    }
+    fclose(input);
+    return status;
+}
+
+// The one-argument form: the large icon of `input_path`, beside it as NAME.png.
+static int convert_beside(const char* input_path, const char* line_end)
+{
+    char derived_name[DERIVED_NAME_SIZE] = {0};
+    if (append_filextention(derived_name, DERIVED_NAME_SIZE, input_path, ".png") != 0) {
+        return EXIT_USAGE;
+    }
+    RunPaths paths = {input_path, derived_name, nullptr};
+    return convert_file(&paths, line_end);
+}
+
+// "--batch FILE...": each file as by the one-argument form, every message a
+// line of its own, whatever came before. Returns the highest status of all.
+static int convert_batch(int argc, char** argv)
+{
+    int worst = EXIT_DONE;
+    for (int i = 2; i < argc; i++) {
+        int status = convert_beside(argv[i], "\n");
+        if (status > worst) {
+            worst = status;
+        }
+    }
+    return worst;
 }
 
 int main(int argc, char** argv)
@@ -296,16 +352,14 @@ int main(int argc, char** argv)
                argc == 1 ? argv[0] : "gallivox");
         return EXIT_USAGE;
     }
-    RunPaths paths = {nullptr, nullptr, nullptr};
-    char derived_name[DERIVED_NAME_SIZE] = {0};
     if (argc == 2) {
-        paths.input = argv[1];
-        if (append_filextention(derived_name, DERIVED_NAME_SIZE, argv[1], ".png") != 0) {
-            return EXIT_USAGE;
-        }
-        paths.large = derived_name;
-    } else {
-        parse_options(argc, argv, &paths);
+        return convert_beside(argv[1], "");
+    }
+    RunPaths paths = {nullptr, nullptr, nullptr};
+    parse_options(argc, argv, &paths);
+    if (paths.input == nullptr && strcmp(argv[1], "--batch") == 0) {
+        // Only where the options name no input, which was an error before.
+        return convert_batch(argc, argv);
     }
     if (paths.input == nullptr) {
         fputs("No input ICN data specified.", stderr);
@@ -315,14 +369,7 @@ int main(int argc, char** argv)
         fputs("Nothing to do.", stderr);
         return EXIT_USAGE;
     }
-    FILE* input = fopen(paths.input, "rb");
-    if (input == nullptr) {
-        printf("Could not open %s.\n", paths.input);
-        return EXIT_CANNOT_OPEN;
-    }
-    int status = convert_icons(input, &paths);
-    fclose(input);
-    return status;
+    return convert_file(&paths, "");
 }
 
 #endif

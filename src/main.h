@@ -30,9 +30,8 @@ enum IconStatus : unsigned {
 
 // Reads the side×side icon block at `offset` of the ICN file `input`,
 // decodes it and writes it as a PNG file under `output_path`. Returns
-// ICON_OK, or one of the IconStatus failures. A failure leaves no new file:
-// a regular file it created or truncated is removed, while a device (such as
-// /dev/full) or a symbolic link, and the link's target, are left in place.
+// ICON_OK, or one of the IconStatus failures. An existing output is replaced
+// in one step (platform_replace_file): a failure leaves it as it was.
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
 
 // The reason for a failed ConvertIcon result, as one short text.

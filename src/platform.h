@@ -3,6 +3,7 @@
 #ifndef GALLIVOX_PLATFORM_H
 #define GALLIVOX_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -10,10 +11,18 @@
 // another spelling of the same file counts), 0 otherwise.
 int platform_same_file(FILE* stream, const char* path);
 
-// Returns 1 when `path` itself, not a link to it, is a regular file and is
-// the file open on `stream`; only such a file may be removed after a failed
-// write without losing anything the caller did not ask to replace.
-int platform_is_own_regular_file(FILE* stream, const char* path);
+// Replaces the content of the file `path` with the `size` bytes at `data` in
+// one step: they go to a new hidden file beside it (".NAME.XXXXXX", with the
+// old file's permission bits, or 0666 less the umask), which is renamed over
+// it once every write and the close have succeeded, so a kill or a failure
+// leaves the old file or the new one, never a mix. A symbolic link stays a
+// link: the file it finally points at is replaced. A hard link is split off:
+// the other names keep the old content. Written in place instead, as by
+// fopen, and never removed: what is not a regular file (a device, a FIFO, a
+// descriptor link such as /dev/stdout), and an output in a directory where no
+// new file may be created. Returns 0, or the errno value of the failed step
+// (never 0 then); on failure only the temporary file is removed.
+int platform_replace_file(const char* path, const unsigned char* data, size_t size);
 
 // Positions `stream` at `offset` bytes from the start of its file, for
 // offsets beyond what a long can hold. Returns 0, or nonzero on failure.

@@ -7,14 +7,30 @@
 
 #include "platform.h"
 
-// Length of the part of `name` that is kept: the index of its last dot, or
-// the whole name with its terminator when no dot stands at index 1 or later.
-// A leading dot is never taken, so ".icn" keeps all of itself.
-static size_t kept_name_length(const char* name)
+// Index of the first character of the file's own name in `path`: after the
+// last '/' or '\\', which both separate directories on Windows.
+static size_t file_name_start(const char* path)
 {
-    size_t length = strlen(name);
-    for (size_t i = length; i-- > 1;) {
-        if (name[i] == '.') {
+    size_t start = 0;
+    for (size_t i = 0; path[i] != 0; i++) {
+        if (path[i] == '/' || path[i] == '\\') {
+            start = i + 1;
+        }
+    }
+    return start;
+}
+
+// Length of the part of `path` that is kept: the index of the last dot of
+// the file's own name, or the whole path with its terminator when that name
+// has no dot after its first character. So a dot in a directory's name is
+// never taken ("my.dir/icon" keeps all of itself), nor a leading one
+// (".icn", "../icon"): the PNG always lands beside the input.
+static size_t kept_name_length(const char* path)
+{
+    size_t length = strlen(path);
+    size_t name_start = file_name_start(path);
+    for (size_t i = length; i-- > name_start + 1;) {
+        if (path[i] == '.') {
             return i;
         }
     }

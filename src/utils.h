@@ -6,9 +6,10 @@
 #include <cstdio>
 
 // Writes into `out` (of `out_size` bytes, cleared whole first) the name `in`
-// with the text from its last "." (searched back to index 1, across directory
-// separators) replaced by `extension`; without such a dot the extension is
-// appended to the whole name. Returns 0 on success; 1 after printing
+// with the text from the last "." of the file's own name (after the last '/'
+// or '\\', never its first character) replaced by `extension`; without such
+// a dot the extension is appended to the whole path, so the result always
+// names a file beside `in`. Returns 0 on success; 1 after printing
 // "[!] Memory Error" when a pointer is null (the buffer is then untouched) or
 // "[!] Input File Name Too Large for Output buffer" when the result does not
 // fit (the buffer is then all zero).

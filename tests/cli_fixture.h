@@ -16,6 +16,8 @@
 namespace {
 
 const std::string BINARY = GALLIVOX_BINARY;
+// What an existing output holds before a run replaces it.
+const std::vector<uint8_t> OLD = {'o', 'l', 'd'};
 
 struct Output {
     std::string path;
@@ -30,6 +32,7 @@ struct CliCase {
     std::string err;
     std::vector<Output> written;
     std::vector<std::string> absent;
+    uint64_t file_size_limit = 0;  // caps every file the run writes, when not 0
 };
 
 class CommandLine : public testing::Test {
@@ -41,8 +44,12 @@ protected:
         large = PatternPixels(48, 12);
         icn = MakeIcn(small, large);
         MakeDir(dir + "/dir");
-        for (const char* name : {"a.icn", "icon.icn", "dir/icon", "-a.icn", "icon.png", "100%s%n.icn"}) {
+        MakeDir(dir + "/my.dir");
+        for (const char* name : {"a.icn", "icon.icn", "dir/icon", "-a.icn", "icon.png", "100%s%n.icn", "my.dir/icon"}) {
             write(name, icn);
+        }
+        for (const char* name : {"old.png", "h1.png", "target.png"}) {
+            write(name, OLD);
         }
         std::vector<uint8_t> smdx = icn;
         smdx[3] = 'X';
@@ -56,9 +63,14 @@ protected:
         std::error_code error;
         std::filesystem::create_hard_link(dir + "/a.icn", dir + "/hard.png", error);
         ASSERT_FALSE(error) << "hard link: " << error.message();
+        std::filesystem::create_hard_link(dir + "/h1.png", dir + "/h2.png", error);
+        ASSERT_FALSE(error) << "hard link: " << error.message();
         // Windows may lack the privilege for symbolic links: those cases skip.
         std::filesystem::create_symlink("a.icn", dir + "/sym.png", error);
         have_symlinks = !error;
+        if (have_symlinks) {
+            std::filesystem::create_symlink("target.png", dir + "/link.png", error);
+        }
     }
     void TearDown() override { RemoveTree(dir); }
 
@@ -75,7 +87,7 @@ protected:
     void expect_case(const CliCase& c)
     {
         TreeSnapshot before = SnapshotTree(dir);
-        ProcessResult r = run(c.args);
+        ProcessResult r = run(c.args, c.file_size_limit);
         EXPECT_EQ(c.status, r.status) << c.name;
         EXPECT_EQ(Native(c.out), r.out) << c.name;
         EXPECT_EQ(Native(c.err), r.err) << c.name;

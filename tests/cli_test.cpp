@@ -10,6 +10,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -37,6 +38,11 @@ TEST_F(CommandLine, ArgumentForms)
         {"both icons", {"-i", "a.icn", "-l", "b.png", "-s", "s.png"}, 0, "", "", {{"b.png", 'l'}, {"s.png", 's'}}, {}},
         {"same output twice", {"-i", "a.icn", "-l", "x.png", "-s", "x.png"}, 0, "", "", {{"x.png", 'l'}}, {}},
         {"per-cent signs", {"-i", "100%s%n.icn", "-s", "%d.png"}, 0, "", "", {{"%d.png", 's'}}, {}},
+        {"dot in a directory's name", {"my.dir/icon"}, 0, "", "", {{"my.dir/icon.png", 'l'}}, {"my.png"}},
+        // Replaced whole, with no temporary file left beside it.
+        {"existing output", {"-i", "a.icn", "-l", "old.png"}, 0, "", "", {{"old.png", 'l'}}, {}},
+        // A new file takes the name: h2.png, checked unchanged, keeps "old".
+        {"hard-linked output", {"-i", "a.icn", "-s", "h1.png"}, 0, "", "", {{"h1.png", 's'}}, {}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -122,39 +128,60 @@ TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
 #ifndef _WIN32
 // Devices, symbolic links and file size limits as POSIX systems have them.
 
-TEST_F(CommandLine, FullDiskIsAFailureAndTheDeviceSurvives)
+TEST_F(CommandLine, SymbolicLinkStaysALinkToTheNewFile)
 {
-    struct stat before;
-    if (stat("/dev/full", &before) != 0 || !S_ISCHR(before.st_mode)) {
-        GTEST_SKIP() << "no /dev/full here";
-    }
-    expect_case({"full disk", {"-i", "a.icn", "-l", "/dev/full", "-s", "s.png"}, 3, "",
-                 std::string("Could not write /dev/full: ") + strerror(ENOSPC) + "\n", {{"s.png", 's'}}, {}});
-    struct stat after;
-    ASSERT_EQ(0, stat("/dev/full", &after));
-    EXPECT_TRUE(S_ISCHR(after.st_mode));
-    EXPECT_EQ(before.st_rdev, after.st_rdev);
+    // link.png is checked unchanged: still the link to target.png.
+    expect_case({"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 0, "", "", {{"target.png", 'l'}}, {}});
 }
 
-TEST_F(CommandLine, PartialFileIsRemovedAfterAFailedWrite)
+TEST_F(CommandLine, FailedRewritesLeaveTheOldFiles)
 {
     // Files may grow to 200 bytes: the PNG of the patterned large icon is far bigger.
-    ProcessResult r = run({"-i", "a.icn", "-l", "big.png"}, 200);
-    EXPECT_EQ(3, r.status);
-    EXPECT_EQ("", r.out);
-    EXPECT_EQ(std::string("Could not write big.png: ") + strerror(EFBIG) + "\n", r.err);
-    EXPECT_FALSE(PathExists(dir + "/big.png"));
+    const std::string too_big = std::string(": ") + strerror(EFBIG) + "\n";
+    const CliCase cases[] = {
+        {"new output", {"-i", "a.icn", "-l", "big.png"}, 3, "", "Could not write big.png" + too_big, {}, {"big.png"},
+         200},
+        {"existing output", {"-i", "a.icn", "-l", "old.png"}, 3, "", "Could not write old.png" + too_big, {}, {}, 200},
+        {"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 3, "", "Could not write link.png" + too_big, {}, {}, 200},
+        {"hard link", {"-i", "a.icn", "-l", "h2.png"}, 3, "", "Could not write h2.png" + too_big, {}, {}, 200},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+    }
+}
 
-    // Through a symbolic link only the link's target was written: the link stays.
-    write("target.png", {'o', 'l', 'd'});
-    ASSERT_EQ(0, symlink("target.png", (dir + "/link.png").c_str()));
-    r = run({"-i", "a.icn", "-l", "link.png"}, 200);
-    EXPECT_EQ(3, r.status);
-    EXPECT_EQ(std::string("Could not write link.png: ") + strerror(EFBIG) + "\n", r.err);
-    struct stat link_stat;
-    ASSERT_EQ(0, lstat((dir + "/link.png").c_str(), &link_stat));
-    EXPECT_TRUE(S_ISLNK(link_stat.st_mode));
-    EXPECT_TRUE(PathExists(dir + "/target.png"));
+TEST_F(CommandLine, PermissionBitsAreKeptOrTakenFromTheUmask)
+{
+    ASSERT_EQ(0, chmod((dir + "/old.png").c_str(), 0604));
+    mode_t saved = umask(002);
+    ProcessResult r = run({"-i", "a.icn", "-l", "old.png", "-s", "new.png"});
+    umask(saved);
+    ASSERT_EQ(0, r.status) << r.err;
+    struct stat rewritten;
+    struct stat created;
+    ASSERT_EQ(0, stat((dir + "/old.png").c_str(), &rewritten));
+    ASSERT_EQ(0, stat((dir + "/new.png").c_str(), &created));
+    EXPECT_EQ(0604u, rewritten.st_mode & 07777);
+    EXPECT_EQ(0664u, created.st_mode & 07777);
+}
+
+// Private device nodes, never the machine's own: a faulty build could
+// replace them with regular files.
+TEST_F(CommandLine, DevicesAreWrittenInPlaceAndSurvive)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    ASSERT_EQ(0, mknod((dir + "/full").c_str(), S_IFCHR | 0666, makedev(1, 7)));
+    ASSERT_EQ(0, mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)));
+    expect_case({"full device", {"-i", "a.icn", "-l", "full", "-s", "s.png"}, 3, "",
+                 std::string("Could not write full: ") + strerror(ENOSPC) + "\n", {{"s.png", 's'}}, {}});
+    expect_case({"null device", {"-i", "a.icn", "-l", "null"}, 0, "", "", {}, {}});
+    for (const char* node : {"full", "null"}) {
+        struct stat after;
+        ASSERT_EQ(0, lstat((dir + "/" + node).c_str(), &after));
+        EXPECT_TRUE(S_ISCHR(after.st_mode)) << node;
+    }
 }
 
 #endif

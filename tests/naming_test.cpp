@@ -33,7 +33,7 @@ Derived derive(const char* input, uint16_t size = 1024, const char* extension = 
 
 }  // namespace
 
-TEST(AppendFilextention, ReplacesTheTextFromTheLastDot)
+TEST(AppendFilextention, ReplacesTheTextFromTheLastDotOfTheFileName)
 {
     struct Case {
         const char* input;
@@ -43,7 +43,11 @@ TEST(AppendFilextention, ReplacesTheTextFromTheLastDot)
         {"archive.tar.icn", "archive.tar.png"},
         {"icon", "icon.png"},
         {".icn", ".icn.png"},
-        {"my.dir/icon", "my.png"},
+        {"my.dir/icon", "my.dir/icon.png"},
+        {"dir.x/a.icn", "dir.x/a.png"},
+        {"dir/.icn", "dir/.icn.png"},
+        {"../icon", "../icon.png"},
+        {"my.dir\\icon", "my.dir\\icon.png"},
         {"icon.", "icon.png"},
         {"dir/icon", "dir/icon.png"},
         {"", ".png"},

@@ -130,6 +130,8 @@ TreeSnapshot SnapshotTree(const std::string& root)
             tree[name] = "link:" + fs::read_symlink(entry.path()).string();
         } else if (fs::is_directory(status)) {
             tree[name] = "dir";
+        } else if (!fs::is_regular_file(status)) {
+            tree[name] = "other";  // a device or a FIFO: reading it may never end
         } else {
             std::vector<uint8_t> bytes = ReadFileBytes(entry.path().string());
             tree[name] = "file:" + std::string(bytes.begin(), bytes.end());

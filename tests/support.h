@@ -55,7 +55,7 @@ std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side);
 
 // Every path below a directory (relative to it, with forward slashes,
 // links not followed) with
-// what it is: "dir", "link:<target>", or "file:<bytes>".
+// what it is: "dir", "link:<target>", "file:<bytes>", or "other" (a device).
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot SnapshotTree(const std::string& root);
 
