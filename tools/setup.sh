@@ -5,7 +5,7 @@
 #   bench  Google Benchmark and GNU time, for tools/measure.sh
 #   windows  MinGW-w64, Wine and dpkg-dev, for tools/build_windows.sh
 set -eu
-packages="cmake make g++ liblodepng-dev libgtest-dev valgrind man-db"
+packages="cmake make g++ liblodepng-dev libgtest-dev valgrind man-db strace"
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;

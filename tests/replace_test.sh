@@ -1,0 +1,180 @@
+#!/bin/bash
+# What a run leaves on disk when it is killed, when a system call fails, when
+# two runs write one name, when no new file may be made, and when the input
+# is a pipe. Usage: replace_test.sh GALLIVOX ICN_FILE SECTION, where SECTION
+# is kills, errors, pairs, readonly or pipes. Exits 77 (skipped) when what a
+# section needs is missing here, 1 on the first failure.
+set -u
+tool=$1
+sample=$2
+section=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+chmod 755 "$scratch"
+work=$scratch/work
+mkdir "$work" "$scratch/ref"
+cp "$sample" "$work/a.icn"
+chmod 644 "$work/a.icn"
+# The PNGs a clean run writes, to compare every outcome with.
+"$tool" -i "$sample" -s "$scratch/ref/s.png" -l "$scratch/ref/l.png" || exit 1
+printf old > "$scratch/ref/old"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+same() { cmp -s "$1" "$2"; }
+
+# check NAME STATUS STDOUT STDERR -- COMMAND...: runs COMMAND in $work and
+# compares its status and both streams byte for byte.
+check() {
+    local name=$1 status=$2 out=$3 err=$4
+    shift 5
+    (cd "$work" && "$@" > "$scratch/out" 2> "$scratch/err")
+    local got=$?
+    [ "$got" = "$status" ] || fail "$name: status $got, expected $status"
+    [ "$(cat "$scratch/out"; echo .)" = "$out." ] || fail "$name: standard output: $(cat "$scratch/out")"
+    [ "$(cat "$scratch/err"; echo .)" = "$err." ] || fail "$name: standard error: $(cat "$scratch/err")"
+}
+
+# Nothing in $work but the input and the named files.
+only_files() {
+    local extra
+    extra=$(cd "$work" && ls -A | grep -v -x -F -e a.icn $(printf -- '-e %s ' "$@"))
+    [ -z "$extra" ] || fail "left behind in $work: $extra"
+}
+
+reset_outputs() {
+    rm -f "$work"/.[!.]* "$work"/*.png
+    for name in "$@"; do cp "$scratch/ref/old" "$work/$name"; done
+}
+
+need_strace() { command -v strace > /dev/null || skip "strace is not installed"; }
+
+# Index (from 1) among the calls of SYSCALL in a trace of `tool ARGS` of the
+# first call on the descriptor that an openat matching PATTERN returned, after
+# SKIP earlier such calls on it.
+call_index() {
+    local syscall=$1 pattern=$2 skip_calls=$3
+    shift 3
+    (cd "$work" && strace -o "$scratch/trace" "$tool" "$@" > /dev/null 2>&1)
+    awk -v call="$syscall" -v pattern="$pattern" -v skip="$skip_calls" '
+        $0 ~ "^openat\\(.*" pattern && fd == "" { fd = $NF }
+        index($0, call "(") == 1 {
+            n++
+            if (fd != "" && $0 ~ "^" call "\\(" fd "[,)]" && skip-- == 0) { print n; exit }
+        }' "$scratch/trace"
+}
+
+kills() {
+    need_strace
+    reset_outputs s.png l.png
+    (cd "$work" && strace -o "$scratch/trace" "$tool" -i a.icn -s s.png -l l.png) || fail "traced run failed"
+    local points=0 syscall count n
+    while read -r count syscall; do
+        for ((n = 1; n <= count; n++)); do
+            reset_outputs s.png l.png
+            (cd "$work" && strace -o "$scratch/ignored" -e trace="$syscall" \
+                -e inject="$syscall":signal=KILL:when="$n" "$tool" -i a.icn -s s.png -l l.png) 2> /dev/null
+            for slot in s l; do
+                same "$work/$slot.png" "$scratch/ref/old" || same "$work/$slot.png" "$scratch/ref/$slot.png" ||
+                    fail "killed at $syscall #$n: $slot.png is neither the old nor the new file"
+            done
+            local stray
+            stray=$(cd "$work" && ls -A | grep -v -x -E 'a\.icn|[sl]\.png|\.[sl]\.png\.[A-Za-z0-9]{6}')
+            [ -z "$stray" ] || fail "killed at $syscall #$n: left $stray"
+            points=$((points + 1))
+        done
+    done < <(grep -v -E '^(\+\+\+|---)' "$scratch/trace" | sed 's/(.*//' | sort | uniq -c)
+    echo "kill points: $points, outputs lost or torn: 0"
+}
+
+errors() {
+    need_strace
+    local eio="Input/output error" n
+    # A read error inside the icon block, after a good magic (the read
+    # between them is glibc's read-ahead in fseek, which recovers).
+    n=$(call_index read '"a[.]icn"' 2 -i a.icn -l l.png)
+    reset_outputs l.png
+    check "read error" 3 "" "Could not read a.icn: $eio
+" -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" -i a.icn -l l.png
+    same "$work/l.png" "$scratch/ref/old" || fail "read error: l.png changed"
+    # A failed close of the new file: the old one stays, nothing is left.
+    n=$(call_index close '"[.]l[.]png[.]' 0 -i a.icn -l l.png)
+    reset_outputs l.png
+    check "close error" 3 "" "Could not write l.png: $eio
+" -- strace -o "$scratch/ignored" -e trace=close -e inject=close:error=EIO:when="$n" "$tool" -i a.icn -l l.png
+    same "$work/l.png" "$scratch/ref/old" || fail "close error: l.png changed"
+    only_files l.png
+    # A write that fails without an errno still gets a reason.
+    check "write of nothing" 3 "" "Could not write l.png: $eio
+" -- strace -o "$scratch/ignored" -e trace=write -e inject=write:retval=0:when=1 "$tool" -i a.icn -l l.png
+    same "$work/l.png" "$scratch/ref/old" || fail "write of nothing: l.png changed"
+    only_files l.png
+    # A read error on a pipe: nothing could be read.
+    n=$(cat "$work/a.icn" | call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png)
+    reset_outputs l.png
+    check "pipe read error" 2 "" "Could not read /dev/stdin: $eio
+" -- sh -c "cat a.icn | strace -o '$scratch/ignored' -e trace=read -e inject=read:error=EIO:when=$n '$tool' -i /dev/stdin -l p.png"
+    only_files l.png
+}
+
+pairs() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        reset_outputs
+        (cd "$work" && { "$tool" -i a.icn -s out.png & "$tool" -i a.icn -l out.png & wait; })
+        same "$work/out.png" "$scratch/ref/s.png" || same "$work/out.png" "$scratch/ref/l.png" ||
+            fail "pair $i of writers: out.png is torn"
+        only_files out.png
+        # One run fails (no file may grow), the other succeeds.
+        reset_outputs out.png
+        (cd "$work" && { (trap '' XFSZ; ulimit -f 0; exec "$tool" -i a.icn -l out.png 2> /dev/null) &
+                         "$tool" -i a.icn -s out.png & wait; })
+        same "$work/out.png" "$scratch/ref/s.png" || fail "pair $i with a failing run: out.png lost"
+        only_files out.png
+    done
+    echo "pairs: 200, outputs lost or torn: 0"
+}
+
+readonly_dir() {
+    local as_user=()
+    if [ "$(id -u)" = 0 ]; then
+        command -v setpriv > /dev/null || skip "setpriv is not installed"
+        as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    fi
+    mkdir "$work/ro"
+    cp "$scratch/ref/old" "$work/ro/out.png"
+    chmod 666 "$work/ro/out.png"
+    chmod 555 "$work/ro"
+    check "writable file, read-only directory" 0 "" "" -- "${as_user[@]}" "$tool" -i a.icn -l ro/out.png
+    same "$work/ro/out.png" "$scratch/ref/l.png" || fail "ro/out.png was not written in place"
+    check "new file, read-only directory" 3 "" "Could not write ro/new.png: Permission denied
+" -- "${as_user[@]}" "$tool" -i a.icn -l ro/new.png
+    [ "$(ls -A "$work/ro")" = out.png ] || fail "left in ro: $(ls -A "$work/ro")"
+}
+
+pipes() {
+    check "pipe" 0 "" "" -- sh -c "cat a.icn | '$tool' -i /dev/stdin -s s.png -l l.png"
+    same "$work/s.png" "$scratch/ref/s.png" && same "$work/l.png" "$scratch/ref/l.png" || fail "pipe: wrong PNGs"
+    reset_outputs
+    mkfifo "$work/fifo"
+    check "FIFO" 0 "" "" -- sh -c "cat a.icn > fifo & '$tool' -i fifo -l l.png; wait"
+    same "$work/l.png" "$scratch/ref/l.png" || fail "FIFO: wrong PNG"
+    rm "$work/fifo"
+    reset_outputs
+    check "endless pipe after an ICN file" 0 "" "" -- \
+        timeout 10 sh -c "(cat a.icn; yes) | '$tool' -i /dev/stdin -l l.png"
+    same "$work/l.png" "$scratch/ref/l.png" || fail "endless pipe: wrong PNG"
+    check "endless pipe" 1 "" "/dev/stdin is not an ICN file" -- timeout 10 sh -c "yes | '$tool' -i /dev/stdin -l x.png"
+    check "pipe ending in the large icon" 3 "" "/dev/stdin is too short for the large icon.
+" -- sh -c "head -c 9500 a.icn | '$tool' -i /dev/stdin -s s.png -l l.png"
+    only_files l.png s.png
+}
+
+case "$section" in
+    kills) kills ;;
+    errors) errors ;;
+    pairs) pairs ;;
+    readonly) readonly_dir ;;
+    pipes) pipes ;;
+    *) echo "replace_test.sh: unknown section $section" >&2; exit 2 ;;
+esac
