@@ -109,21 +109,19 @@ static int write_all(int fd, const unsigned char* data, size_t size)
     return 0;
 }
 
-// The old way, for what cannot be replaced by a rename: truncate and write.
-// A failure leaves what was written; nothing is removed.
+// The old way, for what cannot be replaced by a rename: truncate and write,
+// as fopen(path, "wb") would. A failure leaves what was written; nothing is
+// removed.
 static int write_in_place(const char* path, const unsigned char* data, size_t size)
 {
     errno = 0;
-    FILE* output = fopen(path, "wb");
-    if (output == nullptr) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         return error_or_eio();
     }
-    int error = 0;
-    if (fwrite(data, 1, size, output) != size || fflush(output) != 0) {
-        error = error_or_eio();
-    }
+    int error = write_all(fd, data, size);
     errno = 0;
-    if (fclose(output) != 0 && error == 0) {
+    if (close(fd) != 0 && error == 0) {
         error = error_or_eio();
     }
     return error;

@@ -7,7 +7,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 // Identity of the file behind a handle: volume and file index.
 static int file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info)
@@ -54,15 +58,171 @@ int platform_same_file(FILE* stream, const char* path)
     return stream_is_path(stream, path, 1);
 }
 
-int platform_is_own_regular_file(FILE* stream, const char* path)
+// Windows' error codes as the C runtime's errno values, for the messages.
+static int errno_from_windows(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+        return EINVAL;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    default:
+        return EIO;
+    }
+}
+
+static int last_error()
+{
+    return errno_from_windows(GetLastError());
+}
+
+// Writes the whole block to `file`, closes it; returns 0 or an errno value.
+static int write_and_close(HANDLE file, const unsigned char* data, size_t size)
+{
+    int error = 0;
+    while (size > 0 && error == 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+            error = last_error();
+        }
+        data += written;
+        size -= written;
+    }
+    if (!CloseHandle(file) && error == 0) {
+        error = last_error();
+    }
+    return error;
+}
+
+// The old way, for what cannot be replaced by a rename (a device such as
+// NUL, a directory, which refuses): truncate and write. Nothing is removed.
+static int write_in_place(const char* path, const unsigned char* data, size_t size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    return write_and_close(file, data, size);
+}
+
+// The file that `path` finally names through symbolic links, when it is
+// one; otherwise `path` itself. A heap string, or null.
+static char* final_target(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        GetFileType(stream_handle(stream)) != FILE_TYPE_DISK) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return _strdup(path);
+    }
+    HANDLE file = open_for_identity(path, 1);
+    if (file == INVALID_HANDLE_VALUE) {
+        return _strdup(path);
+    }
+    DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD size = GetFinalPathNameByHandleA(file, nullptr, 0, flags);
+    char* name = size != 0 ? static_cast<char*>(malloc(size + 1)) : nullptr;
+    if (name != nullptr && GetFinalPathNameByHandleA(file, name, size + 1, flags) - 1 >= size) {
+        free(name);
+        name = nullptr;
+    }
+    CloseHandle(file);
+    return name != nullptr ? name : _strdup(path);
+}
+
+// Whether `path` exists as something other than a file on a disk.
+static int is_device_or_directory(const char* path)
+{
+    HANDLE file = open_for_identity(path, 1);
+    if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    return stream_is_path(stream, path, 0);
+    BY_HANDLE_FILE_INFORMATION info;
+    int other = GetFileType(file) != FILE_TYPE_DISK ||
+                (GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    CloseHandle(file);
+    return other;
+}
+
+// Longest part of the output's name carried into its temporary file's name.
+const size_t MAX_NAME_IN_TEMPORARY = 128;
+
+// Creates "DIR\.NAME.XXXXXX" beside `target`, new and for writing alone;
+// stores its name in `temp` (a heap string). Returns the handle, or
+// INVALID_HANDLE_VALUE with the reason in the thread's last error.
+static HANDLE create_temporary(const char* target, char** temp)
+{
+    const char* name = target;
+    for (const char* c = target; *c != 0; c++) {
+        if (*c == '/' || *c == '\\') {
+            name = c + 1;
+        }
+    }
+    int dir_length = static_cast<int>(name - target);
+    int name_length = static_cast<int>(strnlen(name, MAX_NAME_IN_TEMPORARY));
+    size_t size = static_cast<size_t>(dir_length + name_length) + sizeof "..XXXXXX";
+    *temp = static_cast<char*>(malloc(size));
+    if (*temp == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    uint32_t seed = static_cast<uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16);
+    for (uint32_t attempt = 0; attempt < 100; attempt++) {
+        // CREATE_NEW makes the name exclusive; the suffix only avoids retries.
+        uint32_t suffix = (seed + attempt * 2654435761u) % 0x1000000;
+        snprintf(*temp, size, "%.*s.%.*s.%06x", dir_length, target, name_length, name, suffix);
+        HANDLE file = CreateFileA(*temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+            return file;
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+int platform_replace_file(const char* path, const unsigned char* data, size_t size)
+{
+    if (is_device_or_directory(path)) {
+        return write_in_place(path, data, size);
+    }
+    char* target = final_target(path);
+    char* temp = nullptr;
+    HANDLE file = target != nullptr ? create_temporary(target, &temp) : INVALID_HANDLE_VALUE;
+    int error = 0;
+    if (target == nullptr) {
+        error = ENOMEM;
+    } else if (file != INVALID_HANDLE_VALUE) {
+        error = write_and_close(file, data, size);
+        if (error == 0 && !MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING)) {
+            error = last_error();
+        }
+        if (error != 0) {
+            DeleteFileA(temp);
+        }
+    } else if (GetLastError() == ERROR_ACCESS_DENIED) {
+        // No new file may be made here: an output that is writable itself
+        // is still written, in place.
+        error = write_in_place(path, data, size);
+    } else {
+        error = last_error();
+    }
+    free(temp);
+    free(target);
+    return error;
 }
 
 int platform_seek_absolute(FILE* stream, int64_t offset)
