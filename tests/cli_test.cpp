@@ -110,6 +110,40 @@ TEST_F(CommandLine, OutputsThatAreTheInputAreRefused)
     EXPECT_EQ(icn, ReadFileBytes(dir + "/icon.png"));
 }
 
+TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
+{
+    const std::string too_long(1100, 'n');
+    const CliCase cases[] = {
+        {"good files", {"--batch", "a.icn", "-a.icn", "my.dir/icon"}, 0, "", "",
+         {{"a.png", 'l'}, {"-a.png", 'l'}, {"my.dir/icon.png", 'l'}}, {}},
+        {"not an ICN file", {"--batch", "bad.icn", "a.icn"}, 1, "", "bad.icn is not an ICN file\n", {{"a.png", 'l'}},
+         {"bad.png"}},
+        {"missing", {"--batch", "missing.icn", "a.icn"}, 2, "Could not open missing.icn.\n", "", {{"a.png", 'l'}}, {}},
+        {"cut short", {"--batch", "no-large.icn", "a.icn"}, 3, "", "no-large.icn is too short for the large icon.\n",
+         {{"a.png", 'l'}}, {"no-large.png"}},
+        {"output is the input", {"--batch", "icon.png", "a.icn"}, 1, "",
+         "Refusing to overwrite the input file icon.png.\n", {{"a.png", 'l'}}, {}},
+        {"name too long", {"--batch", too_long, "a.icn"}, 1, "[!] Input File Name Too Large for Output buffer\n", "",
+         {{"a.png", 'l'}}, {}},
+        {"highest status", {"--batch", "missing.icn", "no-large.icn", "bad.icn", "a.icn"}, 3,
+         "Could not open missing.icn.\n",
+         "no-large.icn is too short for the large icon.\nbad.icn is not an ICN file\n", {{"a.png", 'l'}}, {}},
+        // What worked before keeps its meaning.
+        {"lone --batch is an input", {"--batch"}, 2, "Could not open --batch.\n", "", {}, {}},
+        {"--batch beside an input", {"--batch", "-i", "a.icn", "-l", "b.png"}, 0, "", "", {{"b.png", 'l'}}, {"a.png"}},
+        {"--batch not first", {"a.icn", "--batch", "-a.icn"}, 1, "", "No input ICN data specified.", {}, {"a.png"}},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+        RemoveTree(dir + "/a.png");
+    }
+    // The same PNG, byte for byte, as the one-argument form writes.
+    ASSERT_EQ(0, run({"--batch", "a.icn"}).status);
+    std::vector<uint8_t> batch = ReadFileBytes(dir + "/a.png");
+    ASSERT_EQ(0, run({"a.icn"}).status);
+    EXPECT_EQ(batch, ReadFileBytes(dir + "/a.png"));
+}
+
 TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
 {
     const CliCase cases[] = {

@@ -1,8 +1,9 @@
 #!/bin/bash
 # What a run leaves on disk when it is killed, when a system call fails, when
 # two runs write one name, when no new file may be made, and when the input
-# is a pipe. Usage: replace_test.sh GALLIVOX ICN_FILE SECTION, where SECTION
-# is kills, errors, pairs, readonly or pipes. Exits 77 (skipped) when what a
+# is a pipe; and a batch that must not hold a descriptor per file. Usage:
+# replace_test.sh GALLIVOX ICN_FILE SECTION, where SECTION is kills, errors,
+# pairs, readonly, pipes or batch. Exits 77 (skipped) when what a
 # section needs is missing here, 1 on the first failure.
 set -u
 tool=$1
@@ -170,11 +171,24 @@ pipes() {
     only_files l.png s.png
 }
 
+# 2,000 files in one batch, with room for 32 descriptors in all.
+batch() {
+    local k names=()
+    mkdir "$work/many"
+    for k in 0 1 2 3; do
+        tee $(printf "$work/many/f$k-%03d.icn " {1..500}) < "$work/a.icn" > "$scratch/tee"
+    done
+    check "2,000 files under ulimit -n 32" 0 "" "" -- bash -c "ulimit -n 32 && exec '$tool' --batch many/*.icn"
+    [ "$(ls "$work/many" | grep -c '[.]png$')" = 2000 ] || fail "batch: not 2,000 PNGs"
+    same "$work/many/f3-500.png" "$scratch/ref/l.png" || fail "batch: wrong PNG"
+}
+
 case "$section" in
     kills) kills ;;
     errors) errors ;;
     pairs) pairs ;;
     readonly) readonly_dir ;;
     pipes) pipes ;;
+    batch) batch ;;
     *) echo "replace_test.sh: unknown section $section" >&2; exit 2 ;;
 esac
