@@ -52,6 +52,15 @@ TEST_F(Windows, WildcardsAreExpandedBeforeMainSeesThem)
     ProcessResult none = run({"z*.icn"});
     EXPECT_EQ(2, none.status);
     EXPECT_EQ("Could not open z*.icn.\r\n", none.out);
+
+    // --batch takes every match; a pattern without one stays an input.
+    RemoveTree(dir + "\\one.png");
+    ProcessResult batch = run({"--batch", "*.icn", "z*.icn"});
+    EXPECT_EQ(2, batch.status);
+    EXPECT_EQ("Could not open z*.icn.\r\n", batch.out);
+    EXPECT_EQ("", batch.err);
+    EXPECT_EQ(48u, DecodePngFile(dir + "\\one.png").width);
+    EXPECT_EQ(48u, DecodePngFile(dir + "\\two.png").width);
 }
 
 TEST_F(Windows, BackslashPaths)

@@ -1,13 +1,14 @@
 #!/bin/bash
 # Every performance figure of the README in one command: the micro-benchmarks,
 # the process timing against cp, the decoding passes' share of the process's
-# instructions (callgrind), and the peak resident memory of a two-icon run.
+# instructions (callgrind), the peak resident memory of a two-icon run, and
+# --batch over 1,000 generated files against a shell loop and the least run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-300}
 sh tools/setup.sh bench
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target gallivox gallivox_bench >/dev/null
+cmake --build build -j2 --target gallivox gallivox_bench make_icn_set least_run >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 run=(build/gallivox -i samples/sample.icn -s "$scratch/s.png" -l "$scratch/l.png")
@@ -32,3 +33,6 @@ callgrind_annotate --inclusive=yes "$scratch/callgrind.out" 2>/dev/null |
 
 echo "== peak memory"
 /usr/bin/time -v "${run[@]}" 2>&1 | grep 'Maximum resident'
+
+echo "== many files in one run"
+tools/bench_batch.sh 1000 5

@@ -1,0 +1,57 @@
+#!/bin/bash
+# Many files in one run: times `gallivox --batch` over a generated collection
+# of ICN files against a shell loop of the one-argument form and against the
+# least run the encoder allows (bench/least_run.cpp), in interleaved rounds,
+# and prints the medians, the ratios and the batch's peak resident memory.
+# Usage: tools/bench_batch.sh [FILES] [ROUNDS]  (default 1000 files, 5 rounds)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+files=${1:-1000}
+rounds=${2:-5}
+build=${BUILD:-build}
+cmake --build "$build" -j2 --target gallivox make_icn_set least_run > /dev/null
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/icns"
+"$build/bench/make_icn_set" "$scratch/icns" "$files"
+tool=$(realpath "$build/gallivox")
+least=$(realpath "$build/bench/least_run")
+
+now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+# time_into FILE COMMAND...: appends the wall time of COMMAND in µs to FILE.
+time_into() {
+    local log=$1 start end
+    shift
+    rm -f "$scratch"/icns/*.png
+    start=$(now_us)
+    "$@"
+    end=$(now_us)
+    echo $((end - start)) >> "$scratch/$log"
+}
+shell_loop() { for f in "$scratch"/icns/*.icn; do "$tool" "$f"; done; }
+
+for ((round = 0; round < rounds; round++)); do
+    time_into batch "$tool" --batch "$scratch"/icns/*.icn
+    time_into least "$least" "$scratch"/icns/*.icn
+    time_into loop shell_loop
+done
+# The least run must write what the tool writes, or the floor is not one.
+cp "$scratch/icns/icon-0009.png" "$scratch/least.png"
+"$tool" --batch "$scratch/icns/icon-0009.icn"
+cmp -s "$scratch/least.png" "$scratch/icns/icon-0009.png" || { echo "least run writes other PNGs" >&2; exit 1; }
+
+median() { sort -n "$scratch/$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+batch=$(median batch)
+least=$(median least)
+loop=$(median loop)
+echo "files: $files, rounds: $rounds, interleaved; medians:"
+awk -v b="$batch" -v l="$least" -v s="$loop" 'BEGIN {
+    printf "gallivox --batch:  %8.1f ms\n", b / 1000
+    printf "least run:         %8.1f ms   (--batch / least run: %.2f, target at most 1.15)\n", l / 1000, b / l
+    printf "shell loop:        %8.1f ms   (shell loop / --batch: %.1f, target at least 12)\n", s / 1000, s / b
+}'
+if [ -x /usr/bin/time ]; then
+    rm -f "$scratch"/icns/*.png
+    /usr/bin/time -v "$tool" --batch "$scratch"/icns/*.icn 2>&1 | awk '/Maximum resident/ {
+        printf "peak resident memory of --batch: %.1f MiB (target below 4)\n", $NF / 1024 }'
+fi
