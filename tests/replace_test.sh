@@ -48,7 +48,13 @@ reset_outputs() {
     for name in "$@"; do cp "$scratch/ref/old" "$work/$name"; done
 }
 
-need_strace() { command -v strace > /dev/null || skip "strace is not installed"; }
+need_strace() {
+    command -v strace > /dev/null || skip "strace is not installed"
+    # Build sandboxes may forbid tracing.
+    strace -o "$scratch/probe" true 2> /dev/null || skip "strace cannot trace processes here"
+    # LeakSanitizer cannot run under a tracer.
+    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+}
 
 # Index (from 1) among the calls of SYSCALL in a trace of `tool ARGS` of the
 # first call on the descriptor that an openat matching PATTERN returned, after
