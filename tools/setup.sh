@@ -1,19 +1,31 @@
 #!/bin/sh
-# Installs what building and testing gallivox needs on Debian 12, as root;
-# packages already present are not fetched again. Extra sets by name:
-#   fuzz   clang and its runtime, for the libFuzzer targets
-#   bench  Google Benchmark and GNU time, for tools/measure.sh
+# Installs what building and testing gallivox needs on Debian 12, as root:
+# the build dependencies that debian/control lists (the one list of them),
+# with apt-get build-dep; nothing is fetched when all of it is there. Extra
+# sets by name:
+#   fuzz     clang and its runtime, for the libFuzzer targets
+#   bench    Google Benchmark and GNU time, for tools/measure.sh
 #   windows  MinGW-w64, Wine and dpkg-dev, for tools/build_windows.sh
+#   package  lintian and devscripts (hardening-check), for tools/check_package.sh
 set -eu
-packages="cmake make g++ liblodepng-dev libgtest-dev valgrind man-db strace"
+cd "$(dirname "$0")/.."
+packages=""
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest" ;;
+        package) packages="$packages lintian devscripts" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
 done
+export DEBIAN_FRONTEND=noninteractive
+updated=no
+if ! command -v dpkg-checkbuilddeps > /dev/null || ! dpkg-checkbuilddeps > /dev/null 2>&1; then
+    apt-get update
+    updated=yes
+    apt-get build-dep -y --no-install-recommends ./
+fi
 missing=""
 for package in $packages; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -21,7 +33,6 @@ for package in $packages; do
     fi
 done
 if [ -n "$missing" ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update
+    [ "$updated" = yes ] || apt-get update
     apt-get install -y --no-install-recommends $missing
 fi

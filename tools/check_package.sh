@@ -1,0 +1,50 @@
+#!/bin/sh
+# Builds the Debian package the Debian way and checks it, as root on Debian
+# 12: lintian --pedantic with no error and no warning, hardening-check on the
+# packaged binary, then an install with apt-get, a run on a generated ICN
+# file, the man page rendered without warnings, and a purge that leaves
+# nothing behind. The package lands beside the source tree, in "..".
+# DEB_BUILD_OPTIONS=nocheck skips the test suite inside the package build.
+set -eu
+cd "$(dirname "$0")/.."
+sh tools/setup.sh package
+version=$(dpkg-parsechangelog -S Version)
+deb="$(cd .. && pwd)/gallivox_${version}_$(dpkg --print-architecture).deb"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "check_package.sh: $*" >&2; exit 1; }
+
+dpkg-buildpackage -us -uc -b
+[ -f "$deb" ] || fail "no $deb"
+
+# No tag is left, informational and pedantic ones included; any that appears
+# is printed, and errors and warnings fail the check.
+lintian --pedantic --display-info --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+
+dpkg-deb -x "$deb" "$scratch/root"
+hardening-check "$scratch/root/usr/bin/gallivox" > "$scratch/hardening" || true
+cat "$scratch/hardening"
+for feature in "Position Independent Executable" "Stack protected" "Fortify Source functions" \
+               "Read-only relocations" "Immediate binding"; do
+    grep -q "^ $feature: yes" "$scratch/hardening" || fail "hardening: $feature is not yes"
+done
+
+apt-get install -y "$deb"
+"obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/make_sample_icn" "$scratch/drawn.icn"
+(cd "$scratch" && gallivox -i drawn.icn -s s.png -l l.png && gallivox --batch drawn.icn) || fail "gallivox failed"
+for png in s.png l.png drawn.png; do
+    [ "$(head -c 8 "$scratch/$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
+done
+MANWIDTH=80 man --warnings gallivox > "$scratch/page" 2> "$scratch/man-warnings"
+[ ! -s "$scratch/man-warnings" ] || fail "man reports: $(cat "$scratch/man-warnings")"
+grep -q "EXIT STATUS" "$scratch/page" || fail "the man page has no EXIT STATUS"
+
+apt-get purge -y gallivox
+if dpkg-query -W -f='${Status}\n' gallivox 2> /dev/null | grep -q installed; then
+    fail "gallivox is still installed"
+fi
+dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's/^\.//' | while read -r path; do
+    [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after the purge"
+done
+[ -z "$(ls /var/lib/dpkg/info/gallivox.* 2> /dev/null)" ] || fail "dpkg still holds gallivox's records"
+echo "check_package.sh: $deb built, lintian-clean, hardened, installed, run and purged"
