@@ -147,6 +147,9 @@ readonly_dir() {
     if [ "$(id -u)" = 0 ]; then
         command -v setpriv > /dev/null || skip "setpriv is not installed"
         as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+        # The build tree may lie where that user cannot reach.
+        cp "$tool" "$scratch/gallivox"
+        tool=$scratch/gallivox
     fi
     mkdir "$work/ro"
     cp "$scratch/ref/old" "$work/ro/out.png"
