@@ -12,6 +12,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+
+// Names reach the layer in the process's ANSI code page, which the
+// manifest makes UTF-8. The routines that the tool itself uses convert them
+// once and call the wide functions, as the C runtime's fopen does: the ANSI
+// functions convert through a buffer of MAX_PATH characters and refuse
+// longer paths (error 206) even where the system takes them.
+static wchar_t* wide_name(const char* name)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    wchar_t* wide = length > 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * static_cast<size_t>(length))) : nullptr;
+    if (wide != nullptr && MultiByteToWideChar(CP_ACP, 0, name, -1, wide, length) != length) {
+        free(wide);
+        wide = nullptr;
+    }
+    if (wide == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return wide;
+}
 
 // Identity of the file behind a handle: volume and file index.
 static int file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info)
@@ -30,32 +50,29 @@ static HANDLE stream_handle(FILE* stream)
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
 
-// Opens `path` for nothing but its attributes, following links when asked.
-static HANDLE open_for_identity(const char* path, int follow_links)
+// Opens `path`, through any links, for nothing but its attributes.
+static HANDLE open_for_identity(const wchar_t* path)
 {
-    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       flags, nullptr);
-}
-
-static int stream_is_path(FILE* stream, const char* path, int follow_links)
-{
-    BY_HANDLE_FILE_INFORMATION open_file;
-    BY_HANDLE_FILE_INFORMATION named_file;
-    if (!file_identity(stream_handle(stream), &open_file)) {
-        return 0;
-    }
-    HANDLE named = open_for_identity(path, follow_links);
-    int same = file_identity(named, &named_file) && same_identity(&open_file, &named_file);
-    if (named != INVALID_HANDLE_VALUE) {
-        CloseHandle(named);
-    }
-    return same;
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 int platform_same_file(FILE* stream, const char* path)
 {
-    return stream_is_path(stream, path, 1);
+    BY_HANDLE_FILE_INFORMATION open_file;
+    BY_HANDLE_FILE_INFORMATION named_file;
+    wchar_t* name = wide_name(path);
+    if (name == nullptr || !file_identity(stream_handle(stream), &open_file)) {
+        free(name);
+        return 0;
+    }
+    HANDLE named = open_for_identity(name);
+    int same = file_identity(named, &named_file) && same_identity(&open_file, &named_file);
+    if (named != INVALID_HANDLE_VALUE) {
+        CloseHandle(named);
+    }
+    free(name);
+    return same;
 }
 
 // Windows' error codes as the C runtime's errno values, for the messages.
@@ -76,6 +93,8 @@ static int errno_from_windows(DWORD error)
         return ENAMETOOLONG;
     case ERROR_INVALID_NAME:
         return EINVAL;
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return ENOMEM;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
@@ -110,9 +129,9 @@ static int write_and_close(HANDLE file, const unsigned char* data, size_t size)
 
 // The old way, for what cannot be replaced by a rename (a device such as
 // NUL, a directory, which refuses): truncate and write. Nothing is removed.
-static int write_in_place(const char* path, const unsigned char* data, size_t size)
+static int write_in_place(const wchar_t* path, const unsigned char* data, size_t size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return last_error();
@@ -121,32 +140,32 @@ static int write_in_place(const char* path, const unsigned char* data, size_t si
 }
 
 // The file that `path` finally names through symbolic links, when it is
-// one; otherwise `path` itself. A heap string, or null.
-static char* final_target(const char* path)
+// one; otherwise a copy of `path`. A heap string, or null.
+static wchar_t* final_target(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        return _strdup(path);
+    DWORD attributes = GetFileAttributesW(path);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        file = open_for_identity(path);
     }
-    HANDLE file = open_for_identity(path, 1);
     if (file == INVALID_HANDLE_VALUE) {
-        return _strdup(path);
+        return _wcsdup(path);
     }
     DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    DWORD size = GetFinalPathNameByHandleA(file, nullptr, 0, flags);
-    char* name = size != 0 ? static_cast<char*>(malloc(size + 1)) : nullptr;
-    if (name != nullptr && GetFinalPathNameByHandleA(file, name, size + 1, flags) - 1 >= size) {
+    DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+    wchar_t* name = size != 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * (size + 1))) : nullptr;
+    if (name != nullptr && GetFinalPathNameByHandleW(file, name, size + 1, flags) - 1 >= size) {
         free(name);
         name = nullptr;
     }
     CloseHandle(file);
-    return name != nullptr ? name : _strdup(path);
+    return name != nullptr ? name : _wcsdup(path);
 }
 
 // Whether `path` exists as something other than a file on a disk.
-static int is_device_or_directory(const char* path)
+static int is_device_or_directory(const wchar_t* path)
 {
-    HANDLE file = open_for_identity(path, 1);
+    HANDLE file = open_for_identity(path);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -163,18 +182,18 @@ const size_t MAX_NAME_IN_TEMPORARY = 128;
 // Creates "DIR\.NAME.XXXXXX" beside `target`, new and for writing alone;
 // stores its name in `temp` (a heap string). Returns the handle, or
 // INVALID_HANDLE_VALUE with the reason in the thread's last error.
-static HANDLE create_temporary(const char* target, char** temp)
+static HANDLE create_temporary(const wchar_t* target, wchar_t** temp)
 {
-    const char* name = target;
-    for (const char* c = target; *c != 0; c++) {
-        if (*c == '/' || *c == '\\') {
+    const wchar_t* name = target;
+    for (const wchar_t* c = target; *c != 0; c++) {
+        if (*c == L'/' || *c == L'\\') {
             name = c + 1;
         }
     }
     int dir_length = static_cast<int>(name - target);
-    int name_length = static_cast<int>(strnlen(name, MAX_NAME_IN_TEMPORARY));
+    int name_length = static_cast<int>(wcsnlen(name, MAX_NAME_IN_TEMPORARY));
     size_t size = static_cast<size_t>(dir_length + name_length) + sizeof "..XXXXXX";
-    *temp = static_cast<char*>(malloc(size));
+    *temp = static_cast<wchar_t*>(malloc(sizeof(wchar_t) * size));
     if (*temp == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
@@ -184,9 +203,9 @@ static HANDLE create_temporary(const char* target, char** temp)
     uint32_t seed = static_cast<uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16);
     for (uint32_t attempt = 0; attempt < 100; attempt++) {
         // CREATE_NEW makes the name exclusive; the suffix only avoids retries.
-        uint32_t suffix = (seed + attempt * 2654435761u) % 0x1000000;
-        snprintf(*temp, size, "%.*s.%.*s.%06x", dir_length, target, name_length, name, suffix);
-        HANDLE file = CreateFileA(*temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        unsigned suffix = (seed + attempt * 2654435761u) % 0x1000000;
+        _snwprintf(*temp, size, L"%.*ls.%.*ls.%06x", dir_length, target, name_length, name, suffix);
+        HANDLE file = CreateFileW(*temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
             return file;
         }
@@ -194,34 +213,44 @@ static HANDLE create_temporary(const char* target, char** temp)
     return INVALID_HANDLE_VALUE;
 }
 
-int platform_replace_file(const char* path, const unsigned char* data, size_t size)
+// Writes the new file beside `name`'s final target and moves it over that.
+static int replace_through_temporary(const wchar_t* name, const unsigned char* data, size_t size)
 {
-    if (is_device_or_directory(path)) {
-        return write_in_place(path, data, size);
-    }
-    char* target = final_target(path);
-    char* temp = nullptr;
+    wchar_t* target = final_target(name);
+    wchar_t* temp = nullptr;
     HANDLE file = target != nullptr ? create_temporary(target, &temp) : INVALID_HANDLE_VALUE;
     int error = 0;
     if (target == nullptr) {
         error = ENOMEM;
     } else if (file != INVALID_HANDLE_VALUE) {
         error = write_and_close(file, data, size);
-        if (error == 0 && !MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING)) {
+        if (error == 0 && !MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING)) {
             error = last_error();
         }
         if (error != 0) {
-            DeleteFileA(temp);
+            DeleteFileW(temp);
         }
     } else if (GetLastError() == ERROR_ACCESS_DENIED) {
         // No new file may be made here: an output that is writable itself
         // is still written, in place.
-        error = write_in_place(path, data, size);
+        error = write_in_place(name, data, size);
     } else {
         error = last_error();
     }
     free(temp);
     free(target);
+    return error;
+}
+
+int platform_replace_file(const char* path, const unsigned char* data, size_t size)
+{
+    wchar_t* name = wide_name(path);
+    if (name == nullptr) {
+        return ENOMEM;
+    }
+    int error = is_device_or_directory(name) ? write_in_place(name, data, size)
+                                             : replace_through_temporary(name, data, size);
+    free(name);
     return error;
 }
 

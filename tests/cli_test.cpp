@@ -144,6 +144,50 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
     EXPECT_EQ(batch, ReadFileBytes(dir + "/a.png"));
 }
 
+// UTF-8 names in every form; on Windows they go through the ANSI calls,
+// which the manifest's UTF-8 code page makes carry them whole.
+TEST_F(CommandLine, NamesInAnyScript)
+{
+    for (const char* name : {"アイコン.icn", "é.icn", "☃.icn"}) {
+        write(name, icn);
+    }
+    const CliCase cases[] = {
+        {"Japanese, options", {"-i", "アイコン.icn", "-s", "小さい.png", "-l", "出力.png"}, 0, "", "",
+         {{"小さい.png", 's'}, {"出力.png", 'l'}}, {}},
+        {"Japanese, one argument", {"アイコン.icn"}, 0, "", "", {{"アイコン.png", 'l'}}, {}},
+        {"accented Latin", {"-i", "é.icn", "-l", "sortie_é.png"}, 0, "", "", {{"sortie_é.png", 'l'}},
+         {"sortie_e.png", "e.icn"}},
+        {"snowman, batch", {"--batch", "☃.icn", "é.icn"}, 0, "", "", {{"☃.png", 'l'}, {"é.png", 'l'}}, {}},
+        {"missing Japanese name", {"-i", "無い.icn", "-l", "x.png"}, 2, "Could not open 無い.icn.\n", "", {}, {}},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+    }
+}
+
+// A path past Windows' old limit of 260 characters, in both forms.
+TEST_F(CommandLine, PathsLongerThan260Characters)
+{
+    std::string deep = "d";
+    for (int level = 0; level < 5; level++) {
+        deep += "/" + std::string(60, static_cast<char>('a' + level));
+    }
+    std::filesystem::create_directories(dir + "/" + deep);
+    write(deep + "/a.icn", icn);
+    ASSERT_GT((dir + "/" + deep + "/a.icn").size(), 300u);
+    // Checked without a snapshot of the tree: MinGW's directory iterator
+    // stops at 260 characters.
+    const std::vector<std::vector<std::string>> forms = {{"-i", deep + "/a.icn", "-l", deep + "/l.png"},
+                                                         {deep + "/a.icn"}};
+    for (const std::vector<std::string>& args : forms) {
+        ProcessResult r = run(args);
+        EXPECT_EQ(0, r.status) << r.out << r.err;
+        EXPECT_EQ("", r.out + r.err);
+        DecodedPng png = DecodePngFile(dir + "/" + (args.size() == 1 ? deep + "/a.png" : args.back()));
+        EXPECT_EQ(ExpectedImage(large), png.rgba);
+    }
+}
+
 TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
 {
     const CliCase cases[] = {

@@ -1,9 +1,15 @@
 // What only Windows does: the runtime's wildcard expansion at start-up,
-// backslash paths, and files that another handle holds open.
+// backslash paths, files that another handle holds open, the code page and
+// the version resource that the executables carry.
 #include <gtest/gtest.h>
 
+#include <direct.h>
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support.h"
 #include "utils.h"
@@ -94,4 +100,63 @@ TEST_F(Windows, TruncateRefusesAFileThatAnotherHandleHoldsOpen)
     fclose(held);
     EXPECT_EQ(0, TruncateFile_u64(file.c_str(), 2));
     EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFileBytes(file));
+}
+
+// The manifest makes UTF-8 the process's code page whatever the locale's
+// own is; CTest runs this suite under a Western and a Japanese one.
+TEST(WindowsCodePage, IsUtf8UnderTheLocaleCTestChose)
+{
+    EXPECT_EQ(static_cast<UINT>(CP_UTF8), GetACP());
+    const char* expected = getenv("GALLIVOX_LOCALE_CODE_PAGE");
+    if (expected == nullptr) {
+        GTEST_SKIP() << "run outside CTest: no locale chosen";
+    }
+    char locale_code_page[8] = {0};
+    ASSERT_NE(0, GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, locale_code_page,
+                                sizeof locale_code_page));
+    EXPECT_STREQ(expected, locale_code_page);
+}
+
+TEST(WindowsVersion, ResourceNamesProductVersionAndCopyright)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(GALLIVOX_BINARY, &ignored);
+    ASSERT_NE(0u, size);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(GALLIVOX_BINARY, 0, size, info.data()));
+    auto value = [&](const char* name) {
+        char* text = nullptr;
+        UINT length = 0;
+        std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+        return VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) && text != nullptr
+                   ? std::string(text)
+                   : std::string("(none)");
+    };
+    EXPECT_EQ("Gallivox", value("ProductName"));
+    EXPECT_EQ("0.4", value("ProductVersion"));
+    EXPECT_EQ("0.4", value("FileVersion"));
+    EXPECT_EQ("Copyright (c) 2026 The Gallivox developers", value("LegalCopyright"));
+    EXPECT_NE("(none)", value("FileDescription"));
+}
+
+// The file helpers' ANSI calls (_open, CreateFileA, _mkdir, _getcwd) with
+// names in three scripts.
+TEST_F(Windows, FileHelpersTakeUtf8Names)
+{
+    for (const char* name : {"アイコン", "é", "☃"}) {
+        const std::string folder = dir + "\\" + name;
+        ASSERT_EQ(0, makedir(folder.c_str())) << name;
+        const std::string file = folder + "\\" + name + ".bin";
+        WriteFileBytes(file, {1, 2, 3, 4, 5});
+        EXPECT_EQ(5u, GetFileSize_u64(file.c_str())) << name;
+        EXPECT_EQ(0, TruncateFile_u64(file.c_str(), 2)) << name;
+        EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFileBytes(file)) << name;
+        char saved[4096];
+        char inside[4096];
+        ASSERT_NE(nullptr, getcwdir(saved, sizeof saved));
+        ASSERT_EQ(0, _chdir(folder.c_str())) << name;
+        EXPECT_NE(nullptr, getcwdir(inside, sizeof inside));
+        ASSERT_EQ(0, _chdir(saved));
+        EXPECT_EQ(folder, std::string(inside)) << name;
+    }
 }

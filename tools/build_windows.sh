@@ -2,10 +2,20 @@
 # Builds the self-contained Windows executable build-windows/gallivox.exe
 # (and its test programs) with MinGW-w64. LodePNG is built from Debian's own
 # source package, fetched into the build tree from the Debian archive that
-# this machine's apt sources already name. Run as root on Debian 12.
+# this machine's apt sources already name. Run as root on Debian 12; when
+# apt has no deb-src entry yet, one is added beside each Debian entry, in
+# /etc/apt/sources.list.d/gallivox-deb-src.*.
+# With --release, also makes build-windows/gallivox-VERSION-windows-x64.zip:
+# the stripped gallivox.exe, README.md, LICENSE.txt and README-Windows.txt.
 set -eu
 cd "$(dirname "$0")/.."
 build=build-windows
+release=no
+case "${1:-}" in
+    --release) release=yes ;;
+    "") ;;
+    *) echo "usage: build_windows.sh [--release]" >&2; exit 2 ;;
+esac
 sh tools/setup.sh windows
 mkdir -p "$build"
 
@@ -36,3 +46,18 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUIL
     -DGALLIVOX_LODEPNG_SOURCE="$(cd "$source_dir" && pwd)" -DGALLIVOX_WERROR=ON
 cmake --build "$build" -j2
 echo "gallivox.exe: $build/gallivox.exe"
+
+if [ "$release" = yes ]; then
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    zip="gallivox-$version-windows-x64.zip"
+    stage="$build/release"
+    rm -rf "$stage" "$build/$zip"
+    mkdir -p "$stage"
+    x86_64-w64-mingw32-strip -o "$stage/gallivox.exe" "$build/gallivox.exe"
+    cp README.md "$stage/README.md"
+    # Text files with CR LF, as Windows' own editors expect.
+    sed 's/$/\r/' LICENSE > "$stage/LICENSE.txt"
+    sed 's/$/\r/' windows/README-Windows.txt > "$stage/README-Windows.txt"
+    (cd "$stage" && cmake -E tar cf "../$zip" --format=zip gallivox.exe README.md LICENSE.txt README-Windows.txt)
+    echo "release: $build/$zip"
+fi

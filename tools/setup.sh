@@ -5,7 +5,7 @@
 # sets by name:
 #   fuzz     clang and its runtime, for the libFuzzer targets
 #   bench    Google Benchmark and GNU time, for tools/measure.sh
-#   windows  MinGW-w64, Wine and dpkg-dev, for tools/build_windows.sh
+#   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
 #   package  lintian and devscripts (hardening-check), for tools/check_package.sh
 set -eu
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
-        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest" ;;
+        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
         package) packages="$packages lintian devscripts" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Unpacks the Windows release zip and runs the gallivox.exe in it under Wine
+# on the bundled sample: both PNGs must be those of the README's pictures.
+# Usage: check_release.sh ZIP WINE SOURCE_DIR. Exits 77 when there is no zip.
+set -eu
+zip=$1
+wine=$2
+source_dir=$3
+[ -f "$zip" ] || { echo "SKIP: no $zip (made by tools/build_windows.sh --release)"; exit 77; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+(cd "$scratch" && cmake -E tar xf "$zip")
+for file in gallivox.exe README.md LICENSE.txt README-Windows.txt; do
+    [ -f "$scratch/$file" ] || { echo "FAIL: the zip has no $file"; exit 1; }
+done
+extra=$(cd "$scratch" && ls -A | grep -v -x -e gallivox.exe -e README.md -e LICENSE.txt -e README-Windows.txt || true)
+[ -z "$extra" ] || { echo "FAIL: the zip holds more: $extra"; exit 1; }
+cp "$source_dir/samples/sample.icn" "$scratch/sample.icn"
+(cd "$scratch" && "$wine" gallivox.exe -i sample.icn -s small.png -l large.png)
+cmp "$scratch/small.png" "$source_dir/docs/sample_small.png"
+cmp "$scratch/large.png" "$source_dir/docs/sample_large.png"
+echo "release zip: unpacked, ran, both PNGs as expected"
