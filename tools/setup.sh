@@ -6,7 +6,7 @@
 #   fuzz     clang and its runtime, for the libFuzzer targets
 #   bench    Google Benchmark and GNU time, for tools/measure.sh
 #   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
-#   package  lintian and devscripts (hardening-check), for tools/check_package.sh
+#   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh
 set -eu
 cd "$(dirname "$0")/.."
 packages=""
@@ -15,7 +15,7 @@ for extra in "$@"; do
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
-        package) packages="$packages lintian devscripts" ;;
+        package) packages="$packages lintian devscripts mandoc" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
 done
