@@ -178,6 +178,12 @@ pipes() {
     check "pipe ending in the large icon" 3 "" "/dev/stdin is too short for the large icon.
 " -- sh -c "head -c 9500 a.icn | '$tool' -i /dev/stdin -s s.png -l l.png"
     only_files l.png s.png
+    # A link of our own to the descriptor, as /dev/stdout is: written through.
+    ln -s /proc/self/fd/1 "$work/stdout-link"
+    check "descriptor link" 0 "" "" -- sh -c "'$tool' -i a.icn -l stdout-link | cat > piped.png"
+    same "$work/piped.png" "$scratch/ref/l.png" || fail "descriptor link: wrong PNG"
+    [ -L "$work/stdout-link" ] || fail "descriptor link: the link was replaced"
+    only_files l.png s.png stdout-link piped.png
 }
 
 # 2,000 files in one batch, with room for 32 descriptors in all.
