@@ -35,10 +35,10 @@ static std::vector<std::string> wrapper_words()
 }
 
 [[noreturn]] static void exec_child(const std::vector<std::string>& argv, const std::string& cwd,
-                                    const std::string& out_path, const std::string& err_path,
-                                    uint64_t file_size_limit)
+                                    const std::string& in_path, const std::string& out_path,
+                                    const std::string& err_path, uint64_t file_size_limit)
 {
-    int in = open("/dev/null", O_RDONLY);
+    int in = open(in_path.c_str(), O_RDONLY | O_CREAT, 0600);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
@@ -66,6 +66,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
                          uint64_t file_size_limit)
 {
     std::string capture_dir = MakeScratchDir();
+    // An empty file of our own as standard input, not a device of the machine.
+    std::string in_path = capture_dir + "/stdin";
     std::string out_path = capture_dir + "/stdout";
     std::string err_path = capture_dir + "/stderr";
     pid_t pid = fork();
@@ -73,7 +75,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        exec_child(argv, cwd, out_path, err_path, file_size_limit);
+        exec_child(argv, cwd, in_path, out_path, err_path, file_size_limit);
     }
     int wait_status = 0;
     if (waitpid(pid, &wait_status, 0) != pid) {

@@ -53,7 +53,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING);
+    // An empty file of our own as standard input, not a device of the machine.
+    startup.hStdInput = inheritable_file(capture_dir + "\\stdin", GENERIC_READ, CREATE_ALWAYS);
     startup.hStdOutput = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
     PROCESS_INFORMATION process = {};

@@ -26,7 +26,7 @@ struct ProcessResult {
 };
 
 // Runs `argv` (argv[0] is the program's path and its own name) in `cwd`,
-// with standard input from /dev/null; `file_size_limit`, when not 0, caps
+// with an empty file as standard input; `file_size_limit`, when not 0, caps
 // the size of any file the child writes. The environment variable
 // GALLIVOX_TEST_WRAPPER names a command to run it under (valgrind, say).
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
