@@ -17,7 +17,7 @@ mkdir "$scratch/icns"
 tool=$(realpath "$build/gallivox")
 least=$(realpath "$build/bench/least_run")
 
-now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+. tools/timing.sh
 # time_into FILE COMMAND...: appends the wall time of COMMAND in µs to FILE.
 time_into() {
     local log=$1 start end
@@ -40,10 +40,9 @@ cp "$scratch/icns/icon-0009.png" "$scratch/least.png"
 "$tool" --batch "$scratch/icns/icon-0009.icn"
 cmp -s "$scratch/least.png" "$scratch/icns/icon-0009.png" || { echo "least run writes other PNGs" >&2; exit 1; }
 
-median() { sort -n "$scratch/$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-batch=$(median batch)
-least=$(median least)
-loop=$(median loop)
+batch=$(median "$scratch/batch")
+least=$(median "$scratch/least")
+loop=$(median "$scratch/loop")
 echo "files: $files, rounds: $rounds, interleaved; medians:"
 awk -v b="$batch" -v l="$least" -v s="$loop" 'BEGIN {
     printf "gallivox --batch:  %8.1f ms\n", b / 1000

@@ -12,7 +12,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 [ -x "$tool" ] || { echo "time_process.sh: build $tool first" >&2; exit 1; }
 
-now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+. tools/timing.sh
 
 : > "$scratch/tool"
 : > "$scratch/cp"
@@ -27,7 +27,6 @@ for ((i = 0; i < runs; i++)); do
     echo $((end - start)) >> "$scratch/cp"
 done
 
-median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 tool_median=$(median "$scratch/tool")
 cp_median=$(median "$scratch/cp")
 echo "runs: $runs each, interleaved"
