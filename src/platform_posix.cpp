@@ -137,7 +137,7 @@ static char* temporary_template(const char* target)
     size_t dir_length = directory_length(target);
     const char* name = target + dir_length;
     size_t name_length = strnlen(name, MAX_NAME_IN_TEMPORARY);
-    size_t size = dir_length + name_length + sizeof "/..XXXXXX";
+    size_t size = dir_length + name_length + sizeof "..XXXXXX";
     char* temp = static_cast<char*>(malloc(size));
     if (temp != nullptr) {
         snprintf(temp, size, "%.*s.%.*s.XXXXXX", static_cast<int>(dir_length), target,
