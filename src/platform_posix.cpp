@@ -64,21 +64,22 @@ static char* link_destination(const char* link, off_t link_size)
 }
 
 // Follows `path` through its symbolic links to the file they finally name,
-// which need not exist yet. Returns a heap string, or null when the chain
+// which need not exist yet; `*exists` tells whether it does, and `*found`
+// holds its status then. Returns a heap string, or null when the chain
 // cannot be followed (a loop, a link under /proc such as /dev/stdout, whose
 // text names a descriptor rather than a file): such a path is written in place.
-static char* final_target(const char* path)
+static char* final_target(const char* path, struct stat* found, int* exists)
 {
     char* current = strdup(path);
     for (int hop = 0; current != nullptr && hop < MAX_LINK_HOPS; hop++) {
-        struct stat link;
         if (strncmp(current, "/proc/", 6) == 0) {
             break;
         }
-        if (lstat(current, &link) != 0 || !S_ISLNK(link.st_mode)) {
+        *exists = lstat(current, found) == 0;
+        if (!*exists || !S_ISLNK(found->st_mode)) {
             return current;
         }
-        char* next = link_destination(current, link.st_size);
+        char* next = link_destination(current, found->st_size);
         free(current);
         current = next;
     }
@@ -184,9 +185,9 @@ static int finish_temporary(int fd, const char* temp, const char* target, mode_t
 
 int platform_replace_file(const char* path, const unsigned char* data, size_t size)
 {
-    char* target = final_target(path);
     struct stat existing;
-    int exists = target != nullptr && stat(target, &existing) == 0;
+    int exists = 0;
+    char* target = final_target(path, &existing, &exists);
     if (target == nullptr || (exists && !S_ISREG(existing.st_mode))) {
         free(target);
         return write_in_place(path, data, size);
