@@ -10,17 +10,16 @@
 
 #include <lodepng.h>
 
+#include "icn_writer.h"
+
 const size_t SIDE = 48;
-const size_t LARGE_OFFSET = 0x24C0;
-const size_t FILE_SIZE = LARGE_OFFSET + 2 * SIDE * SIDE;
 
 static void place_pixels(const uint8_t* block, uint8_t* rgba)
 {
     for (size_t k = 0; k < SIDE * SIDE; k++) {
-        size_t tile = k / 64;
-        size_t m = k % 64;
-        size_t x = 8 * (tile % (SIDE / 8)) + (m & 1) + ((m >> 1) & 2) + ((m >> 2) & 4);
-        size_t y = 8 * (tile / (SIDE / 8)) + ((m >> 1) & 1) + ((m >> 2) & 2) + ((m >> 3) & 4);
+        size_t x = 0;
+        size_t y = 0;
+        TiledPosition(k, SIDE, &x, &y);
         unsigned pixel = block[2 * k] | (block[2 * k + 1] << 8);
         uint8_t* out = rgba + 4 * (y * SIDE + x);
         out[0] = static_cast<uint8_t>((pixel >> 8) & 0xF8);
@@ -32,15 +31,15 @@ static void place_pixels(const uint8_t* block, uint8_t* rgba)
 
 int main(int argc, char** argv)
 {
-    static uint8_t file[FILE_SIZE];
+    static uint8_t file[ICN_FILE_SIZE];
     static uint8_t rgba[4 * SIDE * SIDE];
     for (int i = 1; i < argc; i++) {
         FILE* in = fopen(argv[i], "rb");
-        if (in == nullptr || fread(file, 1, FILE_SIZE, in) != FILE_SIZE) {
+        if (in == nullptr || fread(file, 1, ICN_FILE_SIZE, in) != ICN_FILE_SIZE) {
             return 1;
         }
         fclose(in);
-        place_pixels(file + LARGE_OFFSET, rgba);
+        place_pixels(file + ICN_LARGE_OFFSET, rgba);
         unsigned char* png = nullptr;
         size_t png_size = 0;
         if (lodepng_encode32(&png, &png_size, rgba, SIDE, SIDE) != 0) {
