@@ -10,11 +10,9 @@ source_dir=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 (cd "$scratch" && cmake -E tar xf "$zip")
-for file in gallivox.exe README.md LICENSE.txt README-Windows.txt; do
-    [ -f "$scratch/$file" ] || { echo "FAIL: the zip has no $file"; exit 1; }
-done
-extra=$(cd "$scratch" && ls -A | grep -v -x -e gallivox.exe -e README.md -e LICENSE.txt -e README-Windows.txt || true)
-[ -z "$extra" ] || { echo "FAIL: the zip holds more: $extra"; exit 1; }
+# Exactly these four files, no more and no fewer.
+held=$(cd "$scratch" && ls -A | LC_ALL=C sort | tr '\n' ' ')
+[ "$held" = "LICENSE.txt README-Windows.txt README.md gallivox.exe " ] || { echo "FAIL: the zip holds $held"; exit 1; }
 cp "$source_dir/samples/sample.icn" "$scratch/sample.icn"
 (cd "$scratch" && "$wine" gallivox.exe -i sample.icn -s small.png -l large.png)
 cmp "$scratch/small.png" "$source_dir/docs/sample_small.png"
