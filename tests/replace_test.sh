@@ -189,7 +189,7 @@ pipes() {
 
 # 2,000 files in one batch, with room for 32 descriptors in all.
 batch() {
-    local k names=()
+    local k
     mkdir "$work/many"
     for k in 0 1 2 3; do
         tee $(printf "$work/many/f$k-%03d.icn " {1..500}) < "$work/a.icn" > "$scratch/tee"
