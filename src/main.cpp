@@ -4,9 +4,12 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include <lodepng.h>
 
+#include "container.h"
 #include "decode_bmp.h"
 #include "platform.h"
 #include "utils.h"
@@ -14,7 +17,7 @@
 // Exit statuses of the process.
 enum ExitStatus {
     EXIT_DONE = 0,          // every requested icon was written
-    EXIT_USAGE = 1,         // usage error, or the input is not an ICN file
+    EXIT_USAGE = 1,         // usage error, or no icon to read in the input
     EXIT_CANNOT_OPEN = 2,   // the input file cannot be opened
     EXIT_ICON_FAILED = 3,   // one or more requested icons were not written
 };
@@ -166,17 +169,40 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
 
 #ifndef GALLIVOX_NO_MAIN
 
-// The paths of one run; each points into the argument vector or the
-// derived-name buffer.
-struct RunPaths {
+// The two icon slots, in the order they are written.
+enum Slot { SLOT_SMALL, SLOT_LARGE, SLOT_COUNT };
+
+struct IconSlot {
+    const char* name;
+    int32_t offset;  // of the icon block from the start of the SMDH
+    int32_t side;
+};
+
+static const IconSlot SLOTS[SLOT_COUNT] = {
+    {"small", SMALL_ICON_OFFSET, SMALL_ICON_SIDE},
+    {"large", LARGE_ICON_OFFSET, LARGE_ICON_SIDE},
+};
+
+// One input and what to write from it. The paths point into the argument
+// vector or a derived-name buffer. `line_end` ends the one message that has
+// no line end of its own ("is not an ICN file"): empty on a single run,
+// a newline in a batch.
+struct Job {
     const char* input;
-    const char* large;
-    const char* small;
+    const char* outputs[SLOT_COUNT];  // null where the slot is not wanted
+    const char* line_end;
+};
+
+// An input opened and walked to its SMDH.
+struct OpenedInput {
+    FILE* file;  // the input as opened; the outputs are checked against it
+    FILE* smdh;  // the SMDH's bytes from its first: `file` itself, or a copy
+    SmdhLocation location;
 };
 
 // Scans options from index 1 up to argc - 2: the last argument is only ever
 // a value. An option whose value begins with "-" is ignored.
-static void parse_options(int argc, char** argv, RunPaths* paths)
+static void parse_options(int argc, char** argv, Job* job)
 {
     for (int i = 1; i < argc - 1; i++) {
         const char* value = argv[i + 1];
@@ -184,71 +210,131 @@ static void parse_options(int argc, char** argv, RunPaths* paths)
             continue;
         }
         if (strcmp(argv[i], "-i") == 0) {
-            paths->input = value;
+            job->input = value;
         } else if (strcmp(argv[i], "-l") == 0) {
-            paths->large = value;
+            job->outputs[SLOT_LARGE] = value;
         } else if (strcmp(argv[i], "-s") == 0) {
-            paths->small = value;
+            job->outputs[SLOT_SMALL] = value;
         }
     }
 }
 
-// How much of an ICN file is ever read: up to the end of the large icon block.
-const size_t ICN_READ_SIZE = LARGE_ICON_OFFSET + 2 * LARGE_ICON_SIDE * LARGE_ICON_SIDE;
-
-// Returns a stream of the input that can seek: `input` itself when it can,
-// otherwise (a pipe, a FIFO) a temporary copy of its first ICN_READ_SIZE
-// bytes, never more, so that endless input ends too. Returns null after
-// printing why the input could not be read.
-static FILE* seekable_input(FILE* input, const char* input_path)
+static int errno_or_eio()
 {
-    if (fseek(input, 0, SEEK_SET) == 0) {
-        return input;
-    }
-    unsigned char* bytes = static_cast<unsigned char*>(malloc(ICN_READ_SIZE));
+    return errno != 0 ? errno : EIO;
+}
+
+// A temporary file holding `size` bytes, read from its start; null with the
+// reason in `error` when it cannot be made.
+static FILE* stream_of_bytes(const uint8_t* bytes, size_t size, int* error)
+{
     errno = 0;
-    FILE* copy = bytes != nullptr ? tmpfile() : nullptr;
-    size_t got = copy != nullptr ? fread(bytes, 1, ICN_READ_SIZE, input) : 0;
-    int copied = copy != nullptr && !ferror(input) && fwrite(bytes, 1, got, copy) == got &&
-                 fflush(copy) == 0 && fseek(copy, 0, SEEK_SET) == 0;
-    int reason = errno != 0 ? errno : EIO;
-    free(bytes);
-    if (!copied) {
-        fprintf(stderr, "Could not read %s: %s\n", input_path, strerror(reason));
-        if (copy != nullptr) {
-            fclose(copy);
-        }
+    FILE* copy = tmpfile();
+    if (copy == nullptr) {
+        *error = errno_or_eio();
+        return nullptr;
+    }
+    if (fwrite(bytes, 1, size, copy) != size || fflush(copy) != 0 || fseek(copy, 0, SEEK_SET) != 0) {
+        *error = errno_or_eio();
+        fclose(copy);
         return nullptr;
     }
     return copy;
 }
 
-// Returns EXIT_DONE when the stream begins with "SMDH", otherwise the status
-// to stop with after printing its message, ended by `line_end`.
-static int check_magic(FILE* input, const char* input_path, const char* line_end)
+// Prints why the walk found no SMDH; returns the status to stop with.
+static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLocation* location)
 {
-    unsigned char magic[4];
-    size_t got = 0;
-    if (fseek(input, 0, SEEK_SET) == 0) {
-        got = fread(magic, 1, sizeof magic, input);
+    switch (status) {
+    case WALK_NOT_ICN:
+        fprintf(stderr, "%s is not an ICN file%s", job->input, job->line_end);
+        return EXIT_USAGE;
+    case WALK_NO_ICON:
+        fprintf(stderr, "%s holds no icon.\n", job->input);
+        return EXIT_USAGE;
+    case WALK_ENCRYPTED:
+        fprintf(stderr, "%s is encrypted; its icon cannot be read.\n", job->input);
+        return EXIT_USAGE;
+    case WALK_DAMAGED:
+        fprintf(stderr, "%s is damaged: %s.\n", job->input, location->damage);
+        return EXIT_USAGE;
+    case WALK_UNREADABLE:
+    case WALK_FOUND:
+        break;
     }
-    if (ferror(input)) {
-        // A directory opens but cannot be read: as good as not opened.
-        printf("Could not open %s.\n", input_path);
+    fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(location->error));
+    return EXIT_CANNOT_OPEN;
+}
+
+// Finds the SMDH of the open input and sets `opened->smdh` to a stream of
+// it. A bare SMDH that can seek is read where it is; any other is read once,
+// forward only, and handed on as a temporary copy of at most SMDH_SIZE
+// bytes, so a pipe or a container of gigabytes costs what a bare file does.
+static int find_smdh(const Job* job, OpenedInput* opened)
+{
+    WalkInput walk;
+    int seekable = fseek(opened->file, 0, SEEK_SET) == 0;
+    int error = BeginWalk(&walk, opened->file, seekable);
+    if (error != 0) {
+        if (seekable) {
+            // A directory opens but cannot be read: as good as not opened.
+            printf("Could not open %s.\n", job->input);
+        } else {
+            fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
+        }
         return EXIT_CANNOT_OPEN;
     }
-    if (got != sizeof magic || memcmp(magic, "SMDH", sizeof magic) != 0) {
-        fprintf(stderr, "%s is not an ICN file%s", input_path, line_end);
-        return EXIT_USAGE;
+    SmdhLocation* location = &opened->location;
+    WalkStatus status = LocateSmdh(&walk, location);
+    if (status == WALK_FOUND && location->format == FORMAT_SMDH && seekable) {
+        opened->smdh = opened->file;
+        return EXIT_DONE;
+    }
+    uint8_t bytes[SMDH_SIZE];
+    size_t size = 0;
+    if (status == WALK_FOUND) {
+        status = ReadSmdh(&walk, location, bytes, &size);
+    }
+    if (status != WALK_FOUND) {
+        return report_walk_failure(job, status, location);
+    }
+    opened->smdh = stream_of_bytes(bytes, size, &error);
+    if (opened->smdh == nullptr) {
+        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
+        return EXIT_CANNOT_OPEN;
     }
     return EXIT_DONE;
 }
 
-// Returns EXIT_DONE unless an output would overwrite the input file.
-static int check_outputs_spare_input(FILE* input, const RunPaths* paths)
+// Opens the job's input and finds its SMDH. Returns EXIT_DONE with `opened`
+// to be closed by close_input, or the status to stop with after printing why.
+static int open_input(const Job* job, OpenedInput* opened)
 {
-    const char* outputs[2] = {paths->small, paths->large};
-    for (const char* output : outputs) {
+    opened->file = fopen(job->input, "rb");
+    opened->smdh = nullptr;
+    if (opened->file == nullptr) {
+        printf("Could not open %s.\n", job->input);
+        return EXIT_CANNOT_OPEN;
+    }
+    int status = find_smdh(job, opened);
+    if (status != EXIT_DONE) {
+        fclose(opened->file);
+    }
+    return status;
+}
+
+static void close_input(OpenedInput* opened)
+{
+    if (opened->smdh != opened->file) {
+        fclose(opened->smdh);
+    }
+    fclose(opened->file);
+}
+
+// Returns EXIT_DONE unless an output would overwrite the input file.
+static int check_outputs_spare_input(FILE* input, const Job* job)
+{
+    for (const char* output : job->outputs) {
         if (output != nullptr && platform_same_file(input, output)) {
             fprintf(stderr, "Refusing to overwrite the input file %s.\n", output);
             return EXIT_USAGE;
@@ -257,86 +343,82 @@ static int check_outputs_spare_input(FILE* input, const RunPaths* paths)
     return EXIT_DONE;
 }
 
-// Extracts one slot; returns 1 when it was written, 0 after reporting why not.
-static int extract_icon(FILE* input, const RunPaths* paths, const char* output, int32_t offset,
-                        int32_t side, const char* slot_name)
+// Writes one slot's icon from the SMDH stream; returns 1 when it was
+// written, 0 after reporting why not.
+static int write_slot(FILE* smdh, const Job* job, Slot slot)
 {
-    unsigned status = ConvertIcon(input, output, offset, side);
+    const char* output = job->outputs[slot];
+    unsigned status = ConvertIcon(smdh, output, SLOTS[slot].offset, SLOTS[slot].side);
     if (status == ICON_OK) {
         return 1;
     }
     if (status == ICON_TRUNCATED) {
-        fprintf(stderr, "%s is too short for the %s icon.\n", paths->input, slot_name);
+        fprintf(stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
     } else if (status >= ICON_READ_ERROR && status < ICON_WRITE_ERROR) {
-        fprintf(stderr, "Could not read %s: %s\n", paths->input, IconStatusText(status));
+        fprintf(stderr, "Could not read %s: %s\n", job->input, IconStatusText(status));
     } else {
         fprintf(stderr, "Could not write %s: %s\n", output, IconStatusText(status));
     }
     return 0;
 }
 
-// `data` holds the input's bytes; `input` is the file as opened, whose
-// identity the outputs are checked against.
-static int convert_icons(FILE* data, FILE* input, const RunPaths* paths, const char* line_end)
+// Runs one job from opening its input to its last PNG; returns its status.
+static int run_job(const Job* job)
 {
-    int status = check_magic(data, paths->input, line_end);
-    if (status == EXIT_DONE) {
-        status = check_outputs_spare_input(input, paths);
-    }
+    OpenedInput opened;
+    int status = open_input(job, &opened);
     if (status != EXIT_DONE) {
         return status;
     }
-    int all_written = 1;
-    if (paths->small != nullptr) {
-        all_written &= extract_icon(data, paths, paths->small, SMALL_ICON_OFFSET,
-                                    SMALL_ICON_SIDE, "small");
-    }
-    if (paths->large != nullptr) {
-        all_written &= extract_icon(data, paths, paths->large, LARGE_ICON_OFFSET,
-                                    LARGE_ICON_SIDE, "large");
-    }
-    return all_written ? EXIT_DONE : EXIT_ICON_FAILED;
-}
-
-// Opens the input and writes the icons that `paths` asks for; returns the
-// exit status. `line_end` ends the one message that has no line end of its own.
-static int convert_file(const RunPaths* paths, const char* line_end)
-{
-    FILE* input = fopen(paths->input, "rb");
-    if (input == nullptr) {
-        printf("Could not open %s.\n", paths->input);
-        return EXIT_CANNOT_OPEN;
-    }
-    FILE* data = seekable_input(input, paths->input);
-    int status = EXIT_CANNOT_OPEN;
-    if (data != nullptr) {
-        status = convert_icons(data, input, paths, line_end);
-        if (data != input) {
-            fclose(data);
+    status = check_outputs_spare_input(opened.file, job);
+    if (status == EXIT_DONE) {
+        int all_written = 1;
+        for (int slot = 0; slot < SLOT_COUNT; slot++) {
+            if (job->outputs[slot] != nullptr) {
+                all_written &= write_slot(opened.smdh, job, static_cast<Slot>(slot));
+            }
         }
+        status = all_written ? EXIT_DONE : EXIT_ICON_FAILED;
     }
-    fclose(input);
+    close_input(&opened);
     return status;
 }
 
-// The one-argument form: the large icon of `input_path`, beside it as NAME.png.
-static int convert_beside(const char* input_path, const char* line_end)
+// The one-argument form: the large icon of `input`, beside it as NAME.png.
+static int run_beside(const char* input)
 {
     char derived_name[DERIVED_NAME_SIZE] = {0};
-    if (append_filextention(derived_name, DERIVED_NAME_SIZE, input_path, ".png") != 0) {
+    if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    RunPaths paths = {input_path, derived_name, nullptr};
-    return convert_file(&paths, line_end);
+    Job job = {input, {nullptr, derived_name}, ""};
+    return run_job(&job);
 }
 
 // "--batch FILE...": each file as by the one-argument form, every message a
-// line of its own, whatever came before. Returns the highest status of all.
-static int convert_batch(int argc, char** argv)
+// line of its own, whatever came before. A PNG that an earlier file of the
+// run wrote is not replaced: game.3dsx and game.cia both derive game.png.
+// Returns the highest status of all.
+static int run_batch(int argc, char** argv)
 {
+    std::unordered_map<std::string, const char*> written;  // PNG name -> its input
     int worst = EXIT_DONE;
     for (int i = 2; i < argc; i++) {
-        int status = convert_beside(argv[i], "\n");
+        char derived_name[DERIVED_NAME_SIZE] = {0};
+        int status = EXIT_USAGE;
+        if (append_filextention(derived_name, DERIVED_NAME_SIZE, argv[i], ".png") == 0) {
+            auto earlier = written.find(derived_name);
+            if (earlier != written.end()) {
+                fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
+                status = EXIT_ICON_FAILED;
+            } else {
+                Job job = {argv[i], {nullptr, derived_name}, "\n"};
+                status = run_job(&job);
+                if (status == EXIT_DONE) {
+                    written.emplace(derived_name, argv[i]);
+                }
+            }
+        }
         if (status > worst) {
             worst = status;
         }
@@ -353,23 +435,23 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     if (argc == 2) {
-        return convert_beside(argv[1], "");
+        return run_beside(argv[1]);
     }
-    RunPaths paths = {nullptr, nullptr, nullptr};
-    parse_options(argc, argv, &paths);
-    if (paths.input == nullptr && strcmp(argv[1], "--batch") == 0) {
+    Job job = {nullptr, {nullptr, nullptr}, ""};
+    parse_options(argc, argv, &job);
+    if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {
         // Only where the options name no input, which was an error before.
-        return convert_batch(argc, argv);
+        return run_batch(argc, argv);
     }
-    if (paths.input == nullptr) {
+    if (job.input == nullptr) {
         fputs("No input ICN data specified.", stderr);
         return EXIT_USAGE;
     }
-    if (paths.large == nullptr && paths.small == nullptr) {
+    if (job.outputs[SLOT_LARGE] == nullptr && job.outputs[SLOT_SMALL] == nullptr) {
         fputs("Nothing to do.", stderr);
         return EXIT_USAGE;
     }
-    return convert_file(&paths, "");
+    return run_job(&job);
 }
 
 #endif

@@ -1,0 +1,448 @@
+#include "container.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "utils.h"
+
+const uint8_t LITTLE = 1;
+const uint8_t BIG = 0;
+
+// Every real CIA begins with its header size (0x2020), type 0 and version 0.
+static const uint8_t CIA_START[8] = {0x20, 0x20, 0, 0, 0, 0, 0, 0};
+
+// NCCH (and NCSD) header fields.
+const size_t NCCH_HEADER_SIZE = 0x200;
+const size_t NCCH_MAGIC = 0x100;
+const size_t NCCH_MEDIA_UNIT_SHIFT = 0x18E;  // flags[6]
+const size_t NCCH_CRYPTO_FLAGS = 0x18F;      // flags[7]
+const uint8_t NCCH_NO_CRYPTO = 0x04;
+const size_t NCCH_EXEFS_OFFSET = 0x1A0;
+const size_t NCCH_EXEFS_SIZE = 0x1A4;
+const size_t NCSD_PARTITION_0 = 0x120;
+// A media unit beyond 4 GiB would make one unit of offset larger than any
+// card image; such a shift is damage, and it keeps unit × u32 within 64 bits.
+const unsigned MAX_MEDIA_UNIT_SHIFT = 23;
+
+// ExeFS: a 0x200-byte header of ten 16-byte entries, then the files.
+const size_t EXEFS_HEADER_SIZE = 0x200;
+const size_t EXEFS_ENTRIES = 10;
+const size_t EXEFS_ENTRY_SIZE = 16;
+static const uint8_t EXEFS_ICON_NAME[8] = {'i', 'c', 'o', 'n', 0, 0, 0, 0};
+
+// 3DSX: a header of 0x20 bytes, or more with the extended header.
+const size_t TDSX_BASE_HEADER_SIZE = 0x20;
+const size_t TDSX_EXTENDED_END = 0x28;  // up to the end of the SMDH size field
+
+// CIA: header fields, section alignment, the SMDH's place in the meta section.
+const size_t CIA_FIELDS_END = 0x20;
+const uint64_t CIA_ALIGNMENT = 64;
+const uint32_t CIA_META_WITH_SMDH = 0x3AC0;
+const uint64_t CIA_META_SMDH_OFFSET = 0x400;
+// TMD: after the signature block, a 0xC4-byte header, 64 content-info records
+// of 0x24 bytes, then the chunk records.
+const uint64_t TMD_CONTENT_COUNT = 0x9E;
+const uint64_t TMD_FIRST_CHUNK = 0xC4 + 64 * 0x24;
+const size_t TMD_CHUNK_SIZE = 0x30;
+const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
+
+// What the discarding of a pipe's bytes reads at a time.
+const size_t SKIP_CHUNK = 0x10000;
+
+enum ReadResult { READ_WHOLE, READ_SHORT, READ_FAILED, READ_BEHIND };
+
+static int add_u64(uint64_t a, uint64_t b, uint64_t* sum)
+{
+    if (b > UINT64_MAX - a) {
+        return 0;
+    }
+    *sum = a + b;
+    return 1;
+}
+
+// Rounds `value` up to a multiple of the CIA's section alignment.
+static int align_section(uint64_t value, uint64_t* aligned)
+{
+    if (!add_u64(value, CIA_ALIGNMENT - 1, aligned)) {
+        return 0;
+    }
+    *aligned &= ~(CIA_ALIGNMENT - 1);
+    return 1;
+}
+
+static int errno_or_eio(void)
+{
+    return errno != 0 ? errno : EIO;
+}
+
+int BeginWalk(WalkInput* input, FILE* stream, int seekable)
+{
+    input->stream = stream;
+    input->seekable = seekable;
+    errno = 0;
+    input->head_size = fread(input->head, 1, WALK_HEAD_SIZE, stream);
+    input->position = input->head_size;
+    return ferror(stream) ? errno_or_eio() : 0;
+}
+
+// Reads and drops the pipe's bytes up to `offset`. Returns READ_WHOLE, or
+// READ_SHORT when the input ends first.
+static ReadResult skip_to(WalkInput* input, uint64_t offset)
+{
+    uint8_t* chunk = static_cast<uint8_t*>(malloc(SKIP_CHUNK));
+    if (chunk == nullptr) {
+        errno = ENOMEM;
+        return READ_FAILED;
+    }
+    ReadResult result = READ_WHOLE;
+    while (input->position < offset) {
+        uint64_t left = offset - input->position;
+        size_t want = left < SKIP_CHUNK ? static_cast<size_t>(left) : SKIP_CHUNK;
+        size_t got = fread(chunk, 1, want, input->stream);
+        input->position += got;
+        if (got != want) {
+            result = ferror(input->stream) ? READ_FAILED : READ_SHORT;
+            break;
+        }
+    }
+    free(chunk);
+    return result;
+}
+
+// Reads `size` bytes at `offset` into `out`, the part within the head from
+// it, and stores how many it got in `got`.
+static ReadResult read_at(WalkInput* input, uint64_t offset, uint8_t* out, size_t size, size_t* got)
+{
+    *got = 0;
+    if (offset < input->head_size) {
+        size_t from_head = input->head_size - static_cast<size_t>(offset);
+        *got = size < from_head ? size : from_head;
+        memcpy(out, input->head + offset, *got);
+        offset += *got;
+    }
+    if (*got == size) {
+        return READ_WHOLE;
+    }
+    if (offset < input->position) {
+        return READ_BEHIND;
+    }
+    errno = 0;
+    if (input->seekable) {
+        if (fseek_64(input->stream, offset, SEEK_SET) != 0) {
+            return READ_SHORT;  // beyond any position the system can seek to
+        }
+    } else {
+        ReadResult skipped = skip_to(input, offset);
+        if (skipped != READ_WHOLE) {
+            return skipped;
+        }
+    }
+    size_t read = fread(out + *got, 1, size - *got, input->stream);
+    *got += read;
+    input->position = offset + read;
+    if (ferror(input->stream)) {
+        return READ_FAILED;
+    }
+    return *got == size ? READ_WHOLE : READ_SHORT;
+}
+
+static WalkStatus damaged(SmdhLocation* location, const char* why)
+{
+    location->damage = why;
+    return WALK_DAMAGED;
+}
+
+// A header that must be read whole: a short read means the file ends before
+// it, which is the damage `cut_short` names.
+static WalkStatus read_header(WalkInput* input, SmdhLocation* location, uint64_t offset, uint8_t* out,
+                              size_t size, const char* cut_short)
+{
+    size_t got = 0;
+    switch (read_at(input, offset, out, size, &got)) {
+    case READ_WHOLE:
+        return WALK_FOUND;
+    case READ_SHORT:
+        return damaged(location, cut_short);
+    case READ_BEHIND:
+        return damaged(location, "an offset points back into its headers");
+    case READ_FAILED:
+        break;
+    }
+    location->error = errno_or_eio();
+    return WALK_UNREADABLE;
+}
+
+static int has_ncch_magic(const uint8_t* header)
+{
+    return memcmp(header + NCCH_MAGIC, "NCCH", 4) == 0;
+}
+
+// The media unit that flags[6] of an NCCH or NCSD header sets, or 0 when it is absurd.
+static uint64_t media_unit(const uint8_t* header)
+{
+    unsigned shift = header[NCCH_MEDIA_UNIT_SHIFT];
+    return shift <= MAX_MEDIA_UNIT_SHIFT ? uint64_t(0x200) << shift : 0;
+}
+
+// Finds the `icon` entry of the ExeFS that starts at `exefs` and holds
+// `exefs_size` bytes, and sets the SMDH's place from it.
+static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t exefs, uint64_t exefs_size)
+{
+    uint8_t header[EXEFS_HEADER_SIZE];
+    WalkStatus status = read_header(input, location, exefs, header, sizeof header, "its ExeFS lies past its end");
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    for (size_t i = 0; i < EXEFS_ENTRIES; i++) {
+        const uint8_t* entry = header + i * EXEFS_ENTRY_SIZE;
+        if (memcmp(entry, EXEFS_ICON_NAME, sizeof EXEFS_ICON_NAME) != 0) {
+            continue;
+        }
+        uint64_t file_offset = u8_to_u32(entry + 8, LITTLE);
+        uint64_t file_size = u8_to_u32(entry + 12, LITTLE);
+        // Both below 2^32 and the ExeFS at least one unit: nothing overflows.
+        if (exefs_size < EXEFS_HEADER_SIZE || file_offset + file_size > exefs_size - EXEFS_HEADER_SIZE) {
+            return damaged(location, "its icon entry lies outside its ExeFS");
+        }
+        if (!add_u64(exefs, EXEFS_HEADER_SIZE + file_offset, &location->offset) ||
+            !add_u64(location->offset, file_size, &location->end)) {
+            return damaged(location, "its icon offset overflows");
+        }
+        return WALK_FOUND;
+    }
+    return WALK_NO_ICON;
+}
+
+// Follows the NCCH whose 0x200-byte `header` was read at `base` to its icon.
+static WalkStatus ncch_icon(WalkInput* input, SmdhLocation* location, uint64_t base, const uint8_t* header)
+{
+    uint64_t unit = media_unit(header);
+    if (unit == 0) {
+        return damaged(location, "its media unit is absurd");
+    }
+    uint64_t exefs_units = u8_to_u32(header + NCCH_EXEFS_OFFSET, LITTLE);
+    uint64_t size_units = u8_to_u32(header + NCCH_EXEFS_SIZE, LITTLE);
+    if (exefs_units == 0 || size_units == 0) {
+        return WALK_NO_ICON;
+    }
+    // Without NoCrypto the ExeFS is encrypted, whatever the other flags say.
+    if ((header[NCCH_CRYPTO_FLAGS] & NCCH_NO_CRYPTO) == 0) {
+        return WALK_ENCRYPTED;
+    }
+    uint64_t exefs = 0;
+    // A unit of at most 2^32 times a u32 stays below 2^64.
+    if (!add_u64(base, exefs_units * unit, &exefs)) {
+        return damaged(location, "its ExeFS offset overflows");
+    }
+    return exefs_icon(input, location, exefs, size_units * unit);
+}
+
+static WalkStatus locate_in_ncch(WalkInput* input, SmdhLocation* location)
+{
+    if (input->head_size < NCCH_HEADER_SIZE) {
+        return damaged(location, "its NCCH header is cut short");
+    }
+    return ncch_icon(input, location, 0, input->head);
+}
+
+static WalkStatus locate_in_ncsd(WalkInput* input, SmdhLocation* location)
+{
+    if (input->head_size < NCCH_HEADER_SIZE) {
+        return damaged(location, "its NCSD header is cut short");
+    }
+    uint64_t unit = media_unit(input->head);
+    if (unit == 0) {
+        return damaged(location, "its media unit is absurd");
+    }
+    uint64_t offset_units = u8_to_u32(input->head + NCSD_PARTITION_0, LITTLE);
+    uint64_t length_units = u8_to_u32(input->head + NCSD_PARTITION_0 + 4, LITTLE);
+    if (length_units == 0) {
+        return WALK_NO_ICON;
+    }
+    uint64_t base = offset_units * unit;
+    uint8_t header[NCCH_HEADER_SIZE];
+    WalkStatus status = read_header(input, location, base, header, sizeof header, "its partition 0 lies past its end");
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (!has_ncch_magic(header)) {
+        return damaged(location, "its partition 0 is not an NCCH");
+    }
+    return ncch_icon(input, location, base, header);
+}
+
+static WalkStatus locate_in_3dsx(WalkInput* input, SmdhLocation* location)
+{
+    if (input->head_size < 6) {
+        return damaged(location, "its header is cut short");
+    }
+    uint16_t header_size = u8_to_u16(input->head + 4, LITTLE);
+    if (header_size <= TDSX_BASE_HEADER_SIZE) {
+        return WALK_NO_ICON;  // no extended header: older files are like that
+    }
+    if (input->head_size < TDSX_EXTENDED_END || header_size < TDSX_EXTENDED_END) {
+        return damaged(location, "its extended header is cut short");
+    }
+    uint64_t smdh_offset = u8_to_u32(input->head + 0x20, LITTLE);
+    uint64_t smdh_size = u8_to_u32(input->head + 0x24, LITTLE);
+    if (smdh_size == 0) {
+        return WALK_NO_ICON;
+    }
+    location->offset = smdh_offset;
+    location->end = smdh_offset + smdh_size;  // two u32: no overflow
+    return WALK_FOUND;
+}
+
+// The chunk record of content 0 from the TMD at `tmd`: WALK_FOUND with its
+// type in `type`, or why it cannot be had.
+static WalkStatus tmd_content_0_type(WalkInput* input, SmdhLocation* location, uint64_t tmd, uint16_t* type)
+{
+    uint8_t field[4];
+    const char* cut_short = "its TMD lies past its end";
+    WalkStatus status = read_header(input, location, tmd, field, 4, cut_short);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    uint64_t signature_block = 0;
+    switch (u8_to_u32(field, BIG)) {
+    case 0x10000: case 0x10003: signature_block = 0x240; break;
+    case 0x10001: case 0x10004: signature_block = 0x140; break;
+    case 0x10002: case 0x10005: signature_block = 0x80; break;
+    default: return damaged(location, "its TMD has an unknown signature type");
+    }
+    uint64_t header = 0;
+    if (!add_u64(tmd, signature_block, &header) || header > UINT64_MAX - TMD_FIRST_CHUNK) {
+        return damaged(location, "its TMD offset overflows");
+    }
+    status = read_header(input, location, header + TMD_CONTENT_COUNT, field, 2, cut_short);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (u8_to_u16(field, BIG) == 0) {
+        return WALK_NO_ICON;
+    }
+    uint8_t chunk[TMD_CHUNK_SIZE];
+    status = read_header(input, location, header + TMD_FIRST_CHUNK, chunk, sizeof chunk, cut_short);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (u8_to_u16(chunk + 4, BIG) != 0) {
+        return WALK_NO_ICON;  // the first record is not content 0's: there is none
+    }
+    *type = u8_to_u16(chunk + 6, BIG);
+    return WALK_FOUND;
+}
+
+// Content 0 of a CIA without a usable meta section, read as an NCCH.
+static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64_t tmd, uint64_t content,
+                                uint64_t content_size)
+{
+    if (content_size == 0) {
+        return WALK_NO_ICON;
+    }
+    uint16_t type = 0;
+    WalkStatus status = tmd_content_0_type(input, location, tmd, &type);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (type & TMD_CHUNK_ENCRYPTED) {
+        return WALK_ENCRYPTED;
+    }
+    uint8_t header[NCCH_HEADER_SIZE];
+    status = read_header(input, location, content, header, sizeof header, "its content lies past its end");
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (!has_ncch_magic(header)) {
+        return WALK_NO_ICON;
+    }
+    return ncch_icon(input, location, content, header);
+}
+
+static WalkStatus locate_in_cia(WalkInput* input, SmdhLocation* location)
+{
+    if (input->head_size < CIA_FIELDS_END) {
+        return damaged(location, "its header is cut short");
+    }
+    const uint8_t* head = input->head;
+    // Sections follow one another, each at the next multiple of 64.
+    uint64_t certificates = 0, ticket = 0, tmd = 0, content = 0, meta = 0;
+    uint64_t content_size = u8_to_u64(head + 0x18, LITTLE);
+    if (!align_section(u8_to_u32(head, LITTLE), &certificates) ||
+        !align_section(u8_to_u32(head + 0x08, LITTLE), &ticket) || !add_u64(certificates, ticket, &ticket) ||
+        !align_section(u8_to_u32(head + 0x0C, LITTLE), &tmd) || !add_u64(ticket, tmd, &tmd) ||
+        !align_section(u8_to_u32(head + 0x10, LITTLE), &content) || !add_u64(tmd, content, &content) ||
+        !align_section(content_size, &meta) || !add_u64(content, meta, &meta)) {
+        return damaged(location, "its section sizes overflow");
+    }
+    uint32_t meta_size = u8_to_u32(head + 0x14, LITTLE);
+    if (meta_size < CIA_META_WITH_SMDH) {
+        return cia_content_0(input, location, tmd, content, content_size);
+    }
+    if (!add_u64(meta, CIA_META_SMDH_OFFSET, &location->offset) || !add_u64(meta, meta_size, &location->end)) {
+        return damaged(location, "its meta section offset overflows");
+    }
+    return WALK_FOUND;
+}
+
+WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
+{
+    const uint8_t* head = input->head;
+    size_t size = input->head_size;
+    location->offset = 0;
+    location->end = UINT64_MAX;
+    location->damage = nullptr;
+    location->error = 0;
+    if (size >= 4 && memcmp(head, "SMDH", 4) == 0) {
+        location->format = FORMAT_SMDH;
+        return WALK_FOUND;
+    }
+    if (size >= 4 && memcmp(head, "3DSX", 4) == 0) {
+        location->format = FORMAT_3DSX;
+        return locate_in_3dsx(input, location);
+    }
+    if (size >= NCCH_MAGIC + 4 && memcmp(head + NCCH_MAGIC, "NCSD", 4) == 0) {
+        location->format = FORMAT_NCSD;
+        return locate_in_ncsd(input, location);
+    }
+    if (size >= NCCH_MAGIC + 4 && has_ncch_magic(head)) {
+        location->format = FORMAT_NCCH;
+        return locate_in_ncch(input, location);
+    }
+    if (size >= sizeof CIA_START && memcmp(head, CIA_START, sizeof CIA_START) == 0) {
+        location->format = FORMAT_CIA;
+        return locate_in_cia(input, location);
+    }
+    return WALK_NOT_ICN;
+}
+
+WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
+{
+    uint64_t declared = location->end - location->offset;
+    size_t want = declared < SMDH_SIZE ? static_cast<size_t>(declared) : SMDH_SIZE;
+    *size = 0;
+    switch (read_at(input, location->offset, bytes, want, size)) {
+    case READ_WHOLE:
+    case READ_SHORT:
+        break;
+    case READ_BEHIND:
+        return damaged(location, "its SMDH offset points back into its headers");
+    case READ_FAILED:
+        location->error = errno_or_eio();
+        return WALK_UNREADABLE;
+    }
+    if (*size == 0 && want != 0) {
+        return damaged(location, "its SMDH offset lies past its end");
+    }
+    if (*size < 4 || memcmp(bytes, "SMDH", 4) != 0) {
+        return damaged(location, "its SMDH does not begin with SMDH");
+    }
+    return WALK_FOUND;
+}
+
+const char* SmdhFormatName(SmdhFormat format)
+{
+    static const char* const names[] = {"SMDH", "3DSX", "CIA", "NCSD", "NCCH"};
+    return names[format];
+}

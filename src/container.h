@@ -1,0 +1,70 @@
+// Finding the SMDH in the files that carry one: a bare SMDH file, a 3DSX
+// executable, a CIA archive, an NCSD card image or an NCCH image. Nothing
+// here knows of pixels or PNGs: the walk answers where the SMDH starts and
+// where it ends, or why there is none.
+#ifndef GALLIVOX_CONTAINER_H
+#define GALLIVOX_CONTAINER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Bytes in a whole SMDH: its metadata (0x2040 bytes) and both icons.
+const size_t SMDH_SIZE = 0x36C0;
+// How many of an input's first bytes the walk keeps: every outer header
+// lies within them.
+const size_t WALK_HEAD_SIZE = 0x200;
+
+enum SmdhFormat { FORMAT_SMDH, FORMAT_3DSX, FORMAT_CIA, FORMAT_NCSD, FORMAT_NCCH };
+
+enum WalkStatus {
+    WALK_FOUND = 0,   // the SMDH's place is known (or, from ReadSmdh, its bytes)
+    WALK_NOT_ICN,     // no format the walk knows, or too short to tell
+    WALK_NO_ICON,     // the format has a place for an icon that this file leaves empty
+    WALK_ENCRYPTED,   // the icon lies in content that is encrypted
+    WALK_DAMAGED,     // a header is impossible; `damage` says how
+    WALK_UNREADABLE,  // a read failed; `error` holds the errno value
+};
+
+// An input as the walk reads it: positioned reads on a file that can seek,
+// reads that only go forward on a pipe. The first bytes are kept, so reading
+// them again costs nothing; past them, no read may begin behind the furthest
+// byte read so far, on either kind of input, so both give the same answers.
+struct WalkInput {
+    FILE* stream;
+    int seekable;
+    uint8_t head[WALK_HEAD_SIZE];
+    size_t head_size;   // fewer than WALK_HEAD_SIZE when the input is that short
+    uint64_t position;  // the end of the furthest read
+};
+
+// Where the walk found the SMDH, or why it did not.
+struct SmdhLocation {
+    SmdhFormat format;
+    uint64_t offset;     // the SMDH's first byte in the input
+    uint64_t end;        // where its container ends it; UINT64_MAX: at the end of the input
+    const char* damage;  // WALK_DAMAGED: a short clause, such as "its ExeFS lies past its end"
+    int error;           // WALK_UNREADABLE: the errno value (never 0)
+};
+
+// Starts a walk over `stream`, which must be at its first byte, by reading
+// its first WALK_HEAD_SIZE bytes (fewer when it is shorter). Returns 0, or
+// the errno value of a failed read (never 0 then).
+int BeginWalk(WalkInput* input, FILE* stream, int seekable);
+
+// Recognises the input's format from its first bytes and follows its headers
+// to the SMDH. Fills `location` and returns WALK_FOUND, or the reason there
+// is none (WALK_NOT_ICN to WALK_UNREADABLE), with `damage` or `error` set
+// for the last two. Every offset is checked before it is used, in 64 bits.
+WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location);
+
+// Reads the found SMDH into `bytes` (SMDH_SIZE bytes): from its offset to its
+// end, the end of the input, or SMDH_SIZE bytes, whichever comes first, and
+// stores that count in `size`. Returns WALK_FOUND when it begins with "SMDH";
+// otherwise WALK_DAMAGED or WALK_UNREADABLE, with `location` telling why.
+WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size);
+
+// The name of a format, as "3DSX".
+const char* SmdhFormatName(SmdhFormat format);
+
+#endif
