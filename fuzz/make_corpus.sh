@@ -5,14 +5,25 @@
 set -eu
 icn=fuzz/corpus/icn
 text=fuzz/corpus/text
-rm -rf "$icn" "$text"
-mkdir -p "$icn" "$text"
+walk=fuzz/corpus/walk
+rm -rf "$icn" "$text" "$walk"
+mkdir -p "$icn" "$text" "$walk"
 cp samples/sample.icn "$icn/whole"
 for size in 0 3 4 8256 8257 9408 9409 14015; do   # 0x2040 = 8256, 0x24C0 = 9408
     head -c "$size" samples/sample.icn > "$icn/cut-$size"
 done
 { printf 'SMDX'; tail -c +5 samples/sample.icn; } > "$icn/wrong-magic"
 { cat samples/sample.icn; printf 'trailing bytes'; } > "$icn/longer"
+# The walk target's first byte picks the magic it places (1 SMDH, 2 3DSX,
+# 3 NCSD, 4 NCCH, 5 CIA); the bytes after it are the file.
+{ printf '\001'; cat samples/sample.icn; } > "$walk/smdh"
+{ printf '\0023DSX\054\000'; head -c 26 /dev/zero; printf '\060\000\000\000\300\066\000\000\000\000\000\000';
+  head -c 4 /dev/zero; cat samples/sample.icn; } > "$walk/3dsx"
+{ printf '\004'; head -c 256 /dev/zero; printf 'NCCH'; head -c 139 /dev/zero; printf '\004';
+  head -c 16 /dev/zero; printf '\001\000\000\000\040\000\000\000'; head -c 88 /dev/zero;
+  printf 'icon\000\000\000\000\000\000\000\000\300\066\000\000'; head -c 496 /dev/zero;
+  cat samples/sample.icn; } > "$walk/ncch"
+{ printf '\005\040\040'; head -c 30 /dev/zero; } > "$walk/cia"
 printf '\144\001\020\003icon.icn' > "$text/name"
 printf '\377\000\020\0030aFF10' > "$text/hex"
 printf '\001\001\012\002-1 7zz' > "$text/signs"

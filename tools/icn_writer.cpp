@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <algorithm>
+
 static size_t bit(size_t value, unsigned index)
 {
     return (value >> index) & 1u;
@@ -57,4 +59,116 @@ int WriteWholeFile(const char* path, const uint8_t* data, size_t size)
 uint16_t PackRGB565(unsigned red, unsigned green, unsigned blue)
 {
     return static_cast<uint16_t>(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
+}
+
+static void put_le(std::vector<uint8_t>& bytes, size_t at, uint64_t value, size_t width)
+{
+    for (size_t i = 0; i < width; i++) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+static void put_be(std::vector<uint8_t>& bytes, size_t at, uint64_t value, size_t width)
+{
+    for (size_t i = 0; i < width; i++) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+    }
+}
+
+static void put_bytes(std::vector<uint8_t>& bytes, size_t at, const std::vector<uint8_t>& part)
+{
+    if (bytes.size() < at + part.size()) {
+        bytes.resize(at + part.size());
+    }
+    std::copy(part.begin(), part.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
+}
+
+static uint64_t align_64(uint64_t value)
+{
+    return (value + 63) & ~uint64_t(63);
+}
+
+std::vector<uint8_t> Wrap3dsx(const std::vector<uint8_t>& smdh)
+{
+    std::vector<uint8_t> file(TDSX_SMDH_OFFSET);
+    memcpy(file.data(), "3DSX", 4);
+    put_le(file, 0x04, 0x2C, 2);  // header size: with the extended header
+    put_le(file, 0x10, 0x1000, 4);  // code segment
+    put_le(file, 0x20, TDSX_SMDH_OFFSET, 4);
+    put_le(file, 0x24, smdh.size(), 4);
+    put_bytes(file, TDSX_SMDH_OFFSET, smdh);
+    return file;
+}
+
+std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain)
+{
+    const size_t unit = 0x200;
+    std::vector<uint8_t> file(NCCH_SMDH_OFFSET);
+    std::fill(file.begin() + NCCH_EXEFS + 0x200, file.begin() + NCCH_EXEFS + 0x400, 0xC0);  // .code
+    put_bytes(file, NCCH_SMDH_OFFSET, smdh);
+    file.resize((file.size() + unit - 1) / unit * unit);
+    memcpy(&file[0x100], "NCCH", 4);
+    put_le(file, 0x104, file.size() / unit, 4);
+    file[0x18F] = plain ? 0x04 : 0x00;
+    put_le(file, 0x1A0, NCCH_EXEFS / unit, 4);
+    put_le(file, 0x1A4, (file.size() - NCCH_EXEFS) / unit, 4);
+    const char* names[3] = {".code", "banner", "icon"};
+    const size_t offsets[3] = {0, 0x200, 0x400};
+    const size_t sizes[3] = {0x200, 0x200, smdh.size()};
+    for (size_t i = 0; i < 3; i++) {
+        memcpy(&file[NCCH_EXEFS + 16 * i], names[i], strlen(names[i]));
+        put_le(file, NCCH_EXEFS + 16 * i + 8, offsets[i], 4);
+        put_le(file, NCCH_EXEFS + 16 * i + 12, sizes[i], 4);
+    }
+    return file;
+}
+
+std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch)
+{
+    std::vector<uint8_t> file(NCSD_PARTITION_0);
+    put_bytes(file, NCSD_PARTITION_0, ncch);
+    memcpy(&file[0x100], "NCSD", 4);
+    put_le(file, 0x104, 0x100000, 4);  // the card's capacity, far beyond the file
+    put_le(file, 0x120, NCSD_PARTITION_0 / 0x200, 4);
+    put_le(file, 0x124, (ncch.size() + 0x1FF) / 0x200, 4);
+    return file;
+}
+
+CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted)
+{
+    const uint32_t certificates_size = 0xA00;
+    const uint32_t ticket_size = 0x350;
+    const uint32_t tmd_size = 0x140 + 0xC4 + 64 * 0x24 + 0x30;
+    CiaParts cia;
+    cia.head.assign(CIA_CONTENT, 0);
+    put_le(cia.head, 0x00, 0x2020, 4);
+    put_le(cia.head, 0x08, certificates_size, 4);
+    put_le(cia.head, 0x0C, ticket_size, 4);
+    put_le(cia.head, 0x10, tmd_size, 4);
+    put_le(cia.head, 0x14, meta_smdh.empty() ? 0 : 0x3AC0, 4);
+    put_le(cia.head, 0x18, content_size, 8);
+    cia.head[0x20] = 0x80;  // content 0 present
+    put_be(cia.head, CIA_TMD, 0x10004, 4);
+    const size_t tmd_header = CIA_TMD + 0x140;
+    put_be(cia.head, tmd_header + 0x9E, 1, 2);  // one content
+    const size_t chunk = tmd_header + 0xC4 + 64 * 0x24;
+    put_be(cia.head, chunk + 6, encrypted ? 1 : 0, 2);
+    put_be(cia.head, chunk + 8, content_size, 8);
+    cia.meta_offset = CIA_CONTENT + align_64(content_size);
+    if (!meta_smdh.empty()) {
+        cia.meta.assign(0x3AC0, 0);
+        put_bytes(cia.meta, 0x400, meta_smdh);
+    }
+    return cia;
+}
+
+std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh,
+                             bool encrypted)
+{
+    CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted);
+    std::vector<uint8_t> file = cia.head;
+    put_bytes(file, CIA_CONTENT, content);
+    file.resize(cia.meta_offset);
+    put_bytes(file, cia.meta_offset, cia.meta);
+    return file;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 const size_t ICN_FILE_SIZE = 14016;
 const size_t ICN_SMALL_OFFSET = 0x2040;
@@ -28,5 +29,40 @@ int WriteWholeFile(const char* path, const uint8_t* data, size_t size);
 
 // RGB565 value of an 8-bit-per-channel colour (the low bits are dropped).
 uint16_t PackRGB565(unsigned red, unsigned green, unsigned blue);
+
+// ---- Files that carry an SMDH ----------------------------------------------
+// Each wraps whole bytes in the headers the walk reads; all else is zero.
+// The fixed places below let tests damage one field at a time.
+
+// 3DSX: a 0x2C-byte header (with the extended header), 0x1000 bytes of
+// code, then the SMDH, at an offset that is a multiple of 4 but not of 16.
+const size_t TDSX_SMDH_OFFSET = 0x102C;
+std::vector<uint8_t> Wrap3dsx(const std::vector<uint8_t>& smdh);
+
+// NCCH: a 0x200-byte header, then its ExeFS at media unit 1 (0x200):
+// entries ".code" (0x200 bytes of 0xC0), "banner" (0x200 zero bytes) and
+// "icon". NoCrypto is set when `plain`.
+const size_t NCCH_EXEFS = 0x200;
+const size_t NCCH_SMDH_OFFSET = NCCH_EXEFS + 0x200 + 0x400;
+std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain);
+
+// NCSD: partition 0 is `ncch`, at 0x4000.
+const size_t NCSD_PARTITION_0 = 0x4000;
+std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch);
+
+// CIA: header, certificate chain, ticket and a TMD (signature type
+// 0x10004) for one content, then the content and, when `meta_smdh` is not
+// empty, a meta section of 0x3AC0 bytes with the SMDH at 0x400. The TMD
+// marks the content encrypted when `encrypted`.
+const size_t CIA_TMD = 0x2DC0;
+const size_t CIA_CONTENT = 0x3900;
+struct CiaParts {
+    std::vector<uint8_t> head;  // everything before the content
+    uint64_t meta_offset;       // where the meta section starts
+    std::vector<uint8_t> meta;  // empty when there is none
+};
+CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted);
+std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh,
+                             bool encrypted);
 
 #endif
