@@ -11,6 +11,7 @@
 
 #include "container.h"
 #include "decode_bmp.h"
+#include "metadata.h"
 #include "platform.h"
 #include "utils.h"
 
@@ -186,11 +187,14 @@ static const IconSlot SLOTS[SLOT_COUNT] = {
 // One input and what to write from it. The paths point into the argument
 // vector or a derived-name buffer. `line_end` ends the one message that has
 // no line end of its own ("is not an ICN file"): empty on a single run,
-// a newline in a batch.
+// a newline in a batch. "Could not open" goes to `open_failures`: standard
+// output, as it always has, but standard error where standard output
+// carries JSON.
 struct Job {
     const char* input;
     const char* outputs[SLOT_COUNT];  // null where the slot is not wanted
     const char* line_end;
+    FILE* open_failures;
 };
 
 // An input opened and walked to its SMDH.
@@ -278,7 +282,7 @@ static int find_smdh(const Job* job, OpenedInput* opened)
     if (error != 0) {
         if (seekable) {
             // A directory opens but cannot be read: as good as not opened.
-            printf("Could not open %s.\n", job->input);
+            fprintf(job->open_failures, "Could not open %s.\n", job->input);
         } else {
             fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
         }
@@ -313,7 +317,7 @@ static int open_input(const Job* job, OpenedInput* opened)
     opened->file = fopen(job->input, "rb");
     opened->smdh = nullptr;
     if (opened->file == nullptr) {
-        printf("Could not open %s.\n", job->input);
+        fprintf(job->open_failures, "Could not open %s.\n", job->input);
         return EXIT_CANNOT_OPEN;
     }
     int status = find_smdh(job, opened);
@@ -391,7 +395,7 @@ static int run_beside(const char* input)
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, ""};
+    Job job = {input, {nullptr, derived_name}, "", stdout};
     return run_job(&job);
 }
 
@@ -412,7 +416,7 @@ static int run_batch(int argc, char** argv)
                 fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
                 status = EXIT_ICON_FAILED;
             } else {
-                Job job = {argv[i], {nullptr, derived_name}, "\n"};
+                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout};
                 status = run_job(&job);
                 if (status == EXIT_DONE) {
                     written.emplace(derived_name, argv[i]);
@@ -426,6 +430,106 @@ static int run_batch(int argc, char** argv)
     return worst;
 }
 
+// Describes the SMDH of an opened input as the next element of the JSON
+// array (`first` for the first). Returns EXIT_DONE, or the status to stop
+// with after printing why its titles cannot be read.
+static int describe_smdh(const Job* job, OpenedInput* opened, int first)
+{
+    uint8_t bytes[SMDH_SIZE];
+    errno = 0;
+    size_t size = fseek(opened->smdh, 0, SEEK_SET) == 0 ? fread(bytes, 1, sizeof bytes, opened->smdh) : 0;
+    if (ferror(opened->smdh)) {
+        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
+        return EXIT_CANNOT_OPEN;
+    }
+    if (size < SMDH_METADATA_SIZE) {
+        fprintf(stderr, "%s is too short for its titles.\n", job->input);
+        return EXIT_ICON_FAILED;
+    }
+    SmdhMetadata* metadata = static_cast<SmdhMetadata*>(malloc(sizeof(SmdhMetadata)));
+    if (metadata == nullptr) {
+        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(ENOMEM));
+        return EXIT_CANNOT_OPEN;
+    }
+    ParseSmdhMetadata(bytes, metadata);
+    const int32_t small_end = SMALL_ICON_OFFSET + 2 * SMALL_ICON_SIDE * SMALL_ICON_SIDE;
+    const int32_t large_end = LARGE_ICON_OFFSET + 2 * LARGE_ICON_SIDE * LARGE_ICON_SIDE;
+    SmdhFileFacts facts = {job->input, SmdhFormatName(opened->location.format), opened->location.offset,
+                           size >= static_cast<size_t>(small_end), size >= static_cast<size_t>(large_end)};
+    fputs(first ? "\n" : ",\n", stdout);
+    WriteSmdhJson(stdout, &facts, metadata);
+    free(metadata);
+    return EXIT_DONE;
+}
+
+// "--info FILE...": one JSON array on standard output, an object for each
+// file whose titles can be read, in argument order; the others get their
+// messages on standard error. Returns the highest status of all.
+static int run_info(int argc, char** argv)
+{
+    int worst = EXIT_DONE;
+    int described = 0;
+    fputc('[', stdout);
+    for (int i = 2; i < argc; i++) {
+        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr};
+        OpenedInput opened;
+        int status = open_input(&job, &opened);
+        if (status == EXIT_DONE) {
+            status = describe_smdh(&job, &opened, described == 0);
+            close_input(&opened);
+        }
+        described += status == EXIT_DONE;
+        if (status > worst) {
+            worst = status;
+        }
+    }
+    fputs(described > 0 ? "\n]\n" : "]\n", stdout);
+    errno = 0;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "Could not write standard output: %s\n", strerror(errno_or_eio()));
+        return EXIT_ICON_FAILED;
+    }
+    return worst;
+}
+
+// Returns 1 when `path` names no file at all, so that a lone "--help" can
+// mean the option, yet a file of that name is still converted.
+static int names_no_file(const char* path)
+{
+    errno = 0;
+    FILE* file = fopen(path, "rb");
+    if (file != nullptr) {
+        fclose(file);
+        return 0;
+    }
+    return errno == ENOENT;
+}
+
+static void print_help()
+{
+    fputs("Gallivox v0.4 by Orrimand\n"
+          "Writes the icons of ICN (SMDH) icon files as PNG images, and of the files that\n"
+          "carry one: 3DSX executables, CIA archives, NCSD card images (.3ds, .cci) and\n"
+          "NCCH images (.cxi, .cfa, .app), told apart by their first bytes.\n"
+          "\n"
+          "Usage:\n"
+          "  gallivox -i FILE -l LARGE.png -s SMALL.png  the 48x48 and 24x24 icons (-l, -s or both)\n"
+          "  gallivox FILE                               the large icon, beside FILE as NAME.png\n"
+          "  gallivox --batch FILE...                    each FILE as by the form above, one process\n"
+          "  gallivox --info FILE...                     titles, ratings, regions and flags, as JSON\n"
+          "  gallivox --help | --version\n"
+          "\n"
+          "Exit status:\n"
+          "  0  every icon was written (or every file described)\n"
+          "  1  usage error, or no icon to read: not an ICN file, no icon, encrypted, damaged\n"
+          "  2  an input cannot be opened or read\n"
+          "  3  an icon was not written, or a file's titles cannot be read\n"
+          "  With --batch and --info, the highest status of all the files.\n"
+          "\n"
+          "See the manual page, gallivox(1), for every message and example.\n",
+          stdout);
+}
+
 int main(int argc, char** argv)
 {
     if (argc <= 1) {
@@ -434,14 +538,25 @@ int main(int argc, char** argv)
                argc == 1 ? argv[0] : "gallivox");
         return EXIT_USAGE;
     }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0 && names_no_file(argv[1])) {
+        puts("Gallivox v0.4 by Orrimand");
+        return EXIT_DONE;
+    }
+    if (argc == 2 && strcmp(argv[1], "--help") == 0 && names_no_file(argv[1])) {
+        print_help();
+        return EXIT_DONE;
+    }
     if (argc == 2) {
         return run_beside(argv[1]);
     }
-    Job job = {nullptr, {nullptr, nullptr}, ""};
+    Job job = {nullptr, {nullptr, nullptr}, "", stdout};
     parse_options(argc, argv, &job);
+    // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {
-        // Only where the options name no input, which was an error before.
         return run_batch(argc, argv);
+    }
+    if (job.input == nullptr && strcmp(argv[1], "--info") == 0) {
+        return run_info(argc, argv);
     }
     if (job.input == nullptr) {
         fputs("No input ICN data specified.", stderr);

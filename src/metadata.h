@@ -1,0 +1,65 @@
+// What an SMDH says about its title: its texts and settings parsed into
+// plain values, and written as one JSON object.
+#ifndef GALLIVOX_METADATA_H
+#define GALLIVOX_METADATA_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Bytes of an SMDH before its icons: header, titles and settings.
+const size_t SMDH_METADATA_SIZE = 0x2040;
+// Title entries that name a language (ja to zh-Hant); 12 to 15 are unused.
+const int SMDH_LANGUAGES = 12;
+const int SMDH_RATING_BOARDS = 16;
+
+// A UTF-16 code unit becomes at most 3 bytes of UTF-8 (a pair, 4 for 2).
+const size_t SHORT_TEXT_SIZE = 64 * 3 + 1;
+const size_t LONG_TEXT_SIZE = 128 * 3 + 1;
+
+// One title entry, each text UTF-8 and zero-terminated.
+struct SmdhTitle {
+    char short_description[SHORT_TEXT_SIZE];
+    char long_description[LONG_TEXT_SIZE];
+    char publisher[SHORT_TEXT_SIZE];
+};
+
+struct SmdhMetadata {
+    uint16_t version;
+    SmdhTitle titles[SMDH_LANGUAGES];
+    uint8_t ratings[SMDH_RATING_BOARDS];
+    uint32_t region_lockout;
+    uint32_t flags;
+    uint8_t eula_major;
+    uint8_t eula_minor;
+};
+
+// What the JSON object says about the file around the SMDH.
+struct SmdhFileFacts {
+    const char* path;    // as given; any bytes
+    const char* format;  // "SMDH", "3DSX", "CIA", "NCSD" or "NCCH"
+    uint64_t smdh_offset;
+    int small_icon;  // whether each icon block lies whole inside the SMDH's extent
+    int large_icon;
+};
+
+// Decodes the UTF-16LE string of `units` code units at `field` into `out`
+// (3·units + 1 bytes) as UTF-8, zero-terminated. It ends at the first zero
+// unit or the field's end; a surrogate pair becomes its code point, an
+// unpaired surrogate U+FFFD. Returns the bytes written, the zero excluded.
+size_t Utf16leToUtf8(const uint8_t* field, size_t units, char* out);
+
+// Parses the first SMDH_METADATA_SIZE bytes of an SMDH into `metadata`.
+void ParseSmdhMetadata(const uint8_t* smdh, SmdhMetadata* metadata);
+
+// Writes `length` bytes as a JSON string, quotes included: `"` and `\`
+// escaped, U+0000 to U+001F as \n, \t, \r, \b, \f or \u00XX, all else as
+// UTF-8; each byte that is not part of valid UTF-8 becomes U+FFFD.
+void WriteJsonString(FILE* out, const char* bytes, size_t length);
+
+// Writes one JSON object describing the file and its SMDH, indented for an
+// element of a top-level array, without a line end after its closing brace.
+// Output errors are left for the caller to find with ferror.
+void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* metadata);
+
+#endif

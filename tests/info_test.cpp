@@ -1,0 +1,184 @@
+// gallivox --info, run as a process: its JSON parsed by a real parser
+// (Python's json) and compared as values; --help and --version.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli_fixture.h"
+#include "icn_writer.h"
+
+namespace {
+
+// Stores `text` (UTF-16 code units) at `at`, low byte first.
+void put_utf16(std::vector<uint8_t>& smdh, size_t at, const std::u16string& text)
+{
+    for (size_t i = 0; i < text.size(); i++) {
+        smdh[at + 2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
+        smdh[at + 2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+    }
+}
+
+// The place of a title entry's text: 0 short, 1 long, 2 publisher.
+size_t title_at(size_t language, int text)
+{
+    const size_t offsets[3] = {0x000, 0x080, 0x180};
+    return 0x0008 + language * 0x200 + offsets[text];
+}
+
+// What every row's object holds unless the row says otherwise.
+std::string object(const std::string& file, const std::string& fields)
+{
+    std::string defaults = R"("format": "SMDH", "smdh_offset": 0, "version": 0, "titles": {}, "ratings": {},
+        "region_lockout": 0, "regions": [], "flags": 0, "flag_names": [], "eula_version": "0.0",
+        "icons": {"small": true, "large": true})";
+    // Later keys win in Python's json: the row's fields override the defaults.
+    return "{\"file\": \"" + file + "\", " + defaults + (fields.empty() ? "" : ", " + fields) + "}";
+}
+
+class Info : public CommandLine {
+protected:
+    // Whether the two JSON texts hold the same value; `actual` must also be
+    // valid UTF-8. Python's json is the parser: nothing of ours judges ours.
+    bool same_json(const std::string& expected, const std::string& actual)
+    {
+        WriteFileBytes(dir + "/expected.json", std::vector<uint8_t>(expected.begin(), expected.end()));
+        WriteFileBytes(dir + "/actual.json", std::vector<uint8_t>(actual.begin(), actual.end()));
+        std::string command = "python3 -c 'import json, sys\n"
+                              "load = lambda name: json.load(open(name, encoding=\"utf-8\", errors=\"strict\"))\n"
+                              "sys.exit(load(sys.argv[1]) != load(sys.argv[2]))' '" +
+                              dir + "/expected.json' '" + dir + "/actual.json'";
+        bool same = std::system(command.c_str()) == 0;
+        RemoveTree(dir + "/expected.json");
+        RemoveTree(dir + "/actual.json");
+        return same;
+    }
+};
+
+}  // namespace
+
+#ifndef _WIN32
+TEST_F(Info, TitlesRatingsRegionsAndFlags)
+{
+    std::vector<uint8_t> titles = icn;
+    put_utf16(titles, title_at(1, 0), u"Gallivox");
+    put_utf16(titles, title_at(1, 1), u"A tale\nof \"icons\" \\ and\ttabs\x01");
+    put_utf16(titles, title_at(1, 2), u"Orrimand");
+    put_utf16(titles, title_at(0, 0), u"アイコン");
+    put_utf16(titles, title_at(10, 2), u"Значок");
+    put_utf16(titles, title_at(6, 1), u"图标");
+    put_utf16(titles, title_at(12, 0), u"never shown");
+    std::vector<uint8_t> full = icn;
+    put_utf16(full, title_at(3, 0), std::u16string(64, u'x'));
+    put_utf16(full, title_at(3, 1), u"L");  // right after the full field
+    put_utf16(full, title_at(4, 0), std::u16string(63, u'y') + u"\xD83D");
+    std::vector<uint8_t> surrogates = icn;
+    put_utf16(surrogates, title_at(5, 0), u"\xD83D\xDE00 \xD800" u"A\xDC00\xDC00\xD800");
+    std::vector<uint8_t> settings = slice(0x24C0);
+    const uint8_t ratings[16] = {0x8C, 0x20, 0x8F, 0xC0, 0xA0, 0, 0x8A, 0x99, 0x92, 0x00, 0x80, 0x85};
+    std::copy(ratings, ratings + 16, settings.begin() + 0x2008);
+    settings[0x2018] = 0x02;  // North America alone
+    settings[0x2028] = 0x05;  // visible, allow_3d
+    settings[0x2029] = 0x92;  // new_3ds; 0x200 and 0x8000 unknown
+    settings[0x202C] = 2;  // EULA minor
+    settings[0x202D] = 1;  // EULA major
+    settings[0x0004] = 3;  // version
+    std::vector<uint8_t> free_region = slice(0x2040);
+    free_region[0x2018] = 0xFF;
+    free_region[0x2019] = 0xFF;
+    free_region[0x201A] = 0xFF;
+    free_region[0x201B] = 0x7F;
+    write("titles.icn", titles);
+    write("full.icn", full);
+    write("surrogates.icn", surrogates);
+    write("settings.icn", settings);
+    write("free.icn", free_region);
+
+    std::string expected = "[" +
+        object("titles.icn", R"("titles": {
+            "ja": {"short": "アイコン", "long": "", "publisher": ""},
+            "en": {"short": "Gallivox", "long": "A tale\nof \"icons\" \\ and\ttabs\u0001", "publisher": "Orrimand"},
+            "zh-Hans": {"short": "", "long": "图标", "publisher": ""},
+            "ru": {"short": "", "long": "", "publisher": "Значок"}})") + "," +
+        object("full.icn", R"("titles": {
+            "de": {"short": ")" + std::string(64, 'x') + R"(", "long": "L", "publisher": ""},
+            "it": {"short": ")" + std::string(63, 'y') + R"(\ufffd", "long": "", "publisher": ""}})") + "," +
+        object("surrogates.icn", R"("titles": {"es": {"short": "\ud83d\ude00 \ufffdA\ufffd\ufffd\ufffd", "long": "",
+            "publisher": ""}})") + "," +
+        object("settings.icn", R"("version": 3, "ratings": {
+            "CERO": {"age": 12, "pending": false, "no_restriction": false},
+            "USK": {"age": 0, "pending": true, "no_restriction": false},
+            "PEGI GEN": {"age": 0, "pending": false, "no_restriction": true},
+            "PEGI PRT": {"age": 10, "pending": false, "no_restriction": false},
+            "PEGI BBFC": {"age": 25, "pending": false, "no_restriction": false},
+            "COB": {"age": 18, "pending": false, "no_restriction": false},
+            "CGSRR": {"age": 0, "pending": false, "no_restriction": false}},
+            "region_lockout": 2, "regions": ["North America"], "flags": 37381,
+            "flag_names": ["visible", "allow_3d", "new_3ds"], "eula_version": "1.2",
+            "icons": {"small": true, "large": false})") + "," +
+        object("free.icn", R"("region_lockout": 2147483647, "regions": ["Japan", "North America", "Europe",
+            "Australia", "China", "Korea", "Taiwan"], "icons": {"small": false, "large": false})") + "]";
+    ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    EXPECT_TRUE(same_json(expected, r.out)) << r.out;
+}
+
+TEST_F(Info, ContainersFailuresAndNames)
+{
+    write("game.3dsx", Wrap3dsx(icn));
+    write("game.cxi", WrapNcch(icn, true));
+    write("game.3ds", WrapNcsd(WrapNcch(icn, true)));
+    const std::vector<uint8_t> content = WrapNcch(icn, true);
+    write("game.cia", WrapCia(content, icn, false));
+    write("crypt.cxi", WrapNcch(icn, false));
+    write("titles-cut.icn", slice(0x2000));
+    const std::string cia_offset = std::to_string(CiaAround(content.size(), icn, false).meta_offset + 0x400);
+    const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence
+    write(non_utf8, icn);
+
+    ProcessResult r = run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia",
+                           "titles-cut.icn", "crypt.cxi", "dir", non_utf8});
+    EXPECT_EQ(3, r.status);
+    EXPECT_EQ("Could not open missing.icn.\nbad.icn is not an ICN file\n"
+              "titles-cut.icn is too short for its titles.\ncrypt.cxi is encrypted; its icon cannot be read.\n"
+              "Could not open dir.\n",
+              r.err);
+    const std::string expected = "[" + object("game.3dsx", R"("format": "3DSX", "smdh_offset": 4140)") + "," +
+                                 object("game.cxi", R"("format": "NCCH", "smdh_offset": 2048)") + "," +
+                                 object("game.3ds", R"("format": "NCSD", "smdh_offset": 18432)") + "," +
+                                 object("game.cia", R"("format": "CIA", "smdh_offset": )" + cia_offset) + "," +
+                                 object("n\ufffd\ufffd(.icn", "") + "]";
+    EXPECT_TRUE(same_json(expected, r.out)) << r.out;
+
+    // No file described: still an array.
+    expect_case({"nothing described", {"--info", "missing.icn", "dir"}, 2, "[]\n",
+                 "Could not open missing.icn.\nCould not open dir.\n", {}, {}});
+}
+
+#endif
+
+TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
+{
+    ProcessResult help = run({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ("", help.err);
+    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png", "gallivox FILE ",
+                             "--batch FILE...", "--info FILE...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status",
+                             "gallivox(1)"}) {
+        EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
+    }
+    const CliCase cases[] = {
+        {"version", {"--version"}, 0, "Gallivox v0.4 by Orrimand\n", "", {}, {}},
+        {"lone --info is an input", {"--info"}, 2, "Could not open --info.\n", "", {}, {}},
+        {"--info beside an input", {"--info", "-i", "a.icn", "-l", "b.png"}, 0, "", "", {{"b.png", 'l'}}, {}},
+        {"--version among others", {"--version", "a.icn"}, 1, "", "No input ICN data specified.", {}, {}},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+    }
+    // A file of that name is converted, as a single argument always was.
+    write("--help", icn);
+    expect_case({"file named --help", {"--help"}, 0, "", "", {{"--help.png", 'l'}}, {}});
+}
