@@ -6,8 +6,9 @@ set -eu
 icn=fuzz/corpus/icn
 text=fuzz/corpus/text
 walk=fuzz/corpus/walk
-rm -rf "$icn" "$text" "$walk"
-mkdir -p "$icn" "$text" "$walk"
+info=fuzz/corpus/info
+rm -rf "$icn" "$text" "$walk" "$info"
+mkdir -p "$icn" "$text" "$walk" "$info"
 cp samples/sample.icn "$icn/whole"
 for size in 0 3 4 8256 8257 9408 9409 14015; do   # 0x2040 = 8256, 0x24C0 = 9408
     head -c "$size" samples/sample.icn > "$icn/cut-$size"
@@ -24,6 +25,10 @@ done
   printf 'icon\000\000\000\000\000\000\000\000\300\066\000\000'; head -c 496 /dev/zero;
   cat samples/sample.icn; } > "$walk/ncch"
 { printf '\005\040\040'; head -c 30 /dev/zero; } > "$walk/cia"
+# The info target's first byte is the length of the file name that follows;
+# then the SMDH's bytes after its magic.
+{ printf '\010n\377me.icn'; tail -c +5 samples/sample.icn; } > "$info/sample"
+{ printf '\000\000\000\000\000G\000\000\330\042\000\012\000\001\000'; } > "$info/text"
 printf '\144\001\020\003icon.icn' > "$text/name"
 printf '\377\000\020\0030aFF10' > "$text/hex"
 printf '\001\001\012\002-1 7zz' > "$text/signs"

@@ -164,7 +164,7 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
     ProcessResult help = run({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ("", help.err);
-    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png", "gallivox FILE ",
+    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ",
                              "--batch FILE...", "--info FILE...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status",
                              "gallivox(1)"}) {
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;

@@ -1,0 +1,213 @@
+// Fuzz target: arbitrary bytes as an SMDH's metadata, and some of them as
+// the file's name, through the parsing and the JSON writing of --info. The
+// output must always be one valid JSON value of valid UTF-8, checked by a
+// strict parser of RFC 8259's grammar written here for the purpose.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "metadata.h"
+
+namespace {
+
+void require(bool condition, const char* what)
+{
+    if (!condition) {
+        fprintf(stderr, "fuzz_info: %s\n", what);
+        abort();
+    }
+}
+
+struct Parser {
+    const unsigned char* at;
+    const unsigned char* end;
+};
+
+bool value(Parser* p, int depth);
+
+void skip_space(Parser* p)
+{
+    while (p->at < p->end && (*p->at == ' ' || *p->at == '\n' || *p->at == '\r' || *p->at == '\t')) {
+        p->at++;
+    }
+}
+
+bool literal(Parser* p, const char* word)
+{
+    size_t n = strlen(word);
+    if (static_cast<size_t>(p->end - p->at) < n || memcmp(p->at, word, n) != 0) {
+        return false;
+    }
+    p->at += n;
+    return true;
+}
+
+bool is_digit(Parser* p)
+{
+    return p->at < p->end && *p->at >= '0' && *p->at <= '9';
+}
+
+// Integers only: the writer prints no fractions.
+bool number(Parser* p)
+{
+    if (!is_digit(p)) {
+        return false;
+    }
+    bool leading_zero = *p->at == '0';
+    p->at++;
+    if (leading_zero) {
+        return !is_digit(p);
+    }
+    while (is_digit(p)) {
+        p->at++;
+    }
+    return true;
+}
+
+// A UTF-8 sequence, strictly: no overlong forms, surrogates or values past U+10FFFF.
+bool utf8(Parser* p)
+{
+    unsigned char lead = *p->at;
+    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || static_cast<size_t>(p->end - p->at) < length) {
+        return false;
+    }
+    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; i++) {
+        if ((p->at[i] & 0xC0) != 0x80) {
+            return false;
+        }
+        code = code << 6 | (p->at[i] & 0x3F);
+    }
+    const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    p->at += length;
+    return (length == 1 || code >= least[length]) && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+}
+
+bool string(Parser* p)
+{
+    if (p->at == p->end || *p->at != '"') {
+        return false;
+    }
+    p->at++;
+    while (p->at < p->end && *p->at != '"') {
+        if (*p->at < 0x20) {
+            return false;
+        }
+        if (*p->at != '\\') {
+            if (!utf8(p)) {
+                return false;
+            }
+            continue;
+        }
+        p->at++;
+        if (p->at == p->end) {
+            return false;
+        }
+        if (*p->at == 'u') {
+            for (int i = 1; i <= 4; i++) {
+                if (p->at + i >= p->end || !isxdigit(p->at[i])) {
+                    return false;
+                }
+            }
+            p->at += 5;
+        } else if (strchr("\"\\/bfnrt", *p->at) != nullptr && *p->at != 0) {
+            p->at++;
+        } else {
+            return false;
+        }
+    }
+    return p->at < p->end && *p->at++ == '"';
+}
+
+// An object (`close` '}') or array (`close` ']') after its opening bracket.
+bool members(Parser* p, char close, int depth)
+{
+    skip_space(p);
+    if (p->at < p->end && *p->at == close) {
+        p->at++;
+        return true;
+    }
+    for (;;) {
+        skip_space(p);
+        if (close == '}') {
+            if (!string(p)) {
+                return false;
+            }
+            skip_space(p);
+            if (p->at == p->end || *p->at++ != ':') {
+                return false;
+            }
+        }
+        if (!value(p, depth + 1)) {
+            return false;
+        }
+        skip_space(p);
+        if (p->at == p->end) {
+            return false;
+        }
+        char next = static_cast<char>(*p->at++);
+        if (next == close) {
+            return true;
+        }
+        if (next != ',') {
+            return false;
+        }
+    }
+}
+
+bool value(Parser* p, int depth)
+{
+    skip_space(p);
+    if (p->at == p->end || depth > 16) {
+        return false;
+    }
+    switch (*p->at) {
+    case '{': p->at++; return members(p, '}', depth);
+    case '[': p->at++; return members(p, ']', depth);
+    case '"': return string(p);
+    case 't': return literal(p, "true");
+    case 'f': return literal(p, "false");
+    case 'n': return literal(p, "null");
+    default: return number(p);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // The first byte says how many of the next bytes name the file.
+    size_t name_length = size > 0 ? data[0] % 32 : 0;
+    name_length = name_length < size - (size > 0) ? name_length : size - (size > 0);
+    std::string name(reinterpret_cast<const char*>(data) + (size > 0), name_length);
+    name = name.substr(0, strnlen(name.c_str(), name.size()));  // a path holds no zero byte
+    std::vector<uint8_t> smdh(SMDH_METADATA_SIZE, 0);
+    memcpy(smdh.data(), "SMDH", 4);
+    size_t rest = size - (size > 0) - name_length;
+    memcpy(smdh.data() + 4, data + (size > 0) + name_length, rest < smdh.size() - 4 ? rest : smdh.size() - 4);
+
+    SmdhMetadata* metadata = static_cast<SmdhMetadata*>(malloc(sizeof(SmdhMetadata)));
+    require(metadata != nullptr, "no memory");
+    ParseSmdhMetadata(smdh.data(), metadata);
+    char* text = nullptr;
+    size_t text_size = 0;
+    FILE* out = open_memstream(&text, &text_size);
+    require(out != nullptr, "open_memstream failed");
+    SmdhFileFacts facts = {name.c_str(), "SMDH", 0, 1, 0};
+    fputs("[\n", out);
+    WriteSmdhJson(out, &facts, metadata);
+    fputs("\n]\n", out);
+    require(fclose(out) == 0, "cannot close the memory stream");
+    Parser p = {reinterpret_cast<const unsigned char*>(text), reinterpret_cast<const unsigned char*>(text) + text_size};
+    require(value(&p, 0), "the output is not JSON");
+    skip_space(&p);
+    require(p.at == p.end, "bytes after the JSON value");
+    free(text);
+    free(metadata);
+    return 0;
+}
