@@ -71,7 +71,8 @@ static char* link_destination(const char* link, off_t link_size)
 static char* final_target(const char* path, struct stat* found, int* exists)
 {
     char* current = strdup(path);
-    for (int hop = 0; current != nullptr && hop < MAX_LINK_HOPS; hop++) {
+    // Up to MAX_LINK_HOPS links are followed, so one more name is looked at.
+    for (int hop = 0; current != nullptr && hop <= MAX_LINK_HOPS; hop++) {
         if (strncmp(current, "/proc/", 6) == 0) {
             break;
         }

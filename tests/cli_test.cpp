@@ -206,10 +206,39 @@ TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
 #ifndef _WIN32
 // Devices, symbolic links and file size limits as POSIX systems have them.
 
-TEST_F(CommandLine, SymbolicLinkStaysALinkToTheNewFile)
+TEST_F(CommandLine, SymbolicLinksStayLinksToTheNewFile)
 {
-    // link.png is checked unchanged: still the link to target.png.
-    expect_case({"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 0, "", "", {{"target.png", 'l'}}, {}});
+    // A relative link is read from its own directory: sub/link.png names
+    // sub/target.png, never ./target.png.
+    MakeDir(dir + "/sub");
+    write("sub/target.png", OLD);
+    ASSERT_EQ(0, symlink("target.png", (dir + "/sub/link.png").c_str()));
+    // Chains of 40 links (as many as the system follows) and of 41; the
+    // end of each has a hard link that must keep the old picture, so a file
+    // written in place instead of replaced shows.
+    MakeDir(dir + "/chain");
+    write("chain/end.png", OLD);
+    ASSERT_EQ(0, link((dir + "/chain/end.png").c_str(), (dir + "/chain/kept.png").c_str()));
+    for (int i = 1; i <= 41; i++) {
+        std::string next = i == 41 ? "end.png" : "l" + std::to_string(i + 1);
+        ASSERT_EQ(0, symlink(next.c_str(), (dir + "/chain/l" + std::to_string(i)).c_str()));
+    }
+    // A name as long as a directory entry may be: its temporary file's name
+    // must be shortened to fit.
+    const std::string longest(255 - 4, 'n');
+    const CliCase cases[] = {
+        // link.png is checked unchanged: still the link to target.png.
+        {"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 0, "", "", {{"target.png", 'l'}}, {}},
+        {"relative link in another directory", {"-i", "a.icn", "-l", "sub/link.png"}, 0, "", "",
+         {{"sub/target.png", 'l'}}, {}},
+        {"chain of 40 links", {"-i", "a.icn", "-l", "chain/l2"}, 0, "", "", {{"chain/end.png", 'l'}}, {}},
+        {"chain of 41 links", {"-i", "a.icn", "-l", "chain/l1"}, 3, "",
+         "Could not write chain/l1: " + std::string(strerror(ELOOP)) + "\n", {}, {}},
+        {"longest name", {"-i", "a.icn", "-l", longest + ".png"}, 0, "", "", {{longest + ".png", 'l'}}, {}},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+    }
 }
 
 TEST_F(CommandLine, FailedRewritesLeaveTheOldFiles)

@@ -124,7 +124,7 @@ TreeSnapshot SnapshotTree(const std::string& root)
     namespace fs = std::filesystem;
     TreeSnapshot tree;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(entry.path(), root).generic_string();
+        std::string name = entry.path().lexically_relative(root).generic_string();
         fs::file_status status = entry.symlink_status();
         if (fs::is_symlink(status)) {
             tree[name] = "link:" + fs::read_symlink(entry.path()).string();
