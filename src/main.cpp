@@ -61,21 +61,22 @@ void CTPKtoBMP(const uint16_t* raw, uint8_t* bmp, int32_t side)
     for (ptrdiff_t tile_row = 0; tile_row < n / 8; tile_row++) {
         ptrdiff_t cursor_x = 0;
         ptrdiff_t cursor_y = 8 * tile_row;
-        for (ptrdiff_t group = 0; group < n / 4; group++) {
-            // Each group is one half of a tile: two 4×4 quadrants side by side.
-            for (int half = 0; half < 2; half++) {
+        // Along the row, each tile as its upper half, then its lower half.
+        for (ptrdiff_t tile_half = 0; tile_half < n / 4; tile_half++) {
+            // A half is two 4×4 quadrants side by side: left, then right.
+            for (int quadrant = 0; quadrant < 2; quadrant++) {
                 uint8_t* cursor = bmp + (n - 1 - cursor_y) * row_bytes + 3 * cursor_x;
 #pragma GCC unroll 16
-                for (int i = 0; i < 16; i++) {
+                for (int in_block = 0; in_block < 16; in_block++) {
                     BGR24 colour = RGB565toRGB24bit(*next++);
-                    uint8_t* pixel = cursor + block_offset[i];
+                    uint8_t* pixel = cursor + block_offset[in_block];
                     pixel[0] = colour.blue;
                     pixel[1] = colour.green;
                     pixel[2] = colour.red;
                 }
                 cursor_x += 4;
             }
-            if (group % 2 == 0) {
+            if (tile_half % 2 == 0) {
                 cursor_x -= 8;  // down to the lower half of the same tile
                 cursor_y += 4;
             } else {
@@ -90,21 +91,34 @@ static unsigned system_error(unsigned base)
     return base + static_cast<unsigned>(errno != 0 ? errno : EIO);
 }
 
-const char* IconStatusText(unsigned status)
+IconFailure IconFailureKind(unsigned status)
 {
+    if (status == ICON_OK) {
+        return ICON_FAILED_NOT;
+    }
     if (status >= ICON_WRITE_ERROR) {
-        return strerror(static_cast<int>(status - ICON_WRITE_ERROR));
+        return ICON_FAILED_WRITE;
     }
     if (status >= ICON_READ_ERROR) {
+        return ICON_FAILED_READ;
+    }
+    return status == ICON_TRUNCATED ? ICON_FAILED_TRUNCATED : ICON_FAILED_ENCODING;
+}
+
+const char* IconStatusText(unsigned status)
+{
+    switch (IconFailureKind(status)) {
+    case ICON_FAILED_WRITE:
+        return strerror(static_cast<int>(status - ICON_WRITE_ERROR));
+    case ICON_FAILED_READ:
         return strerror(static_cast<int>(status - ICON_READ_ERROR));
-    }
-    if (status == ICON_TRUNCATED) {
+    case ICON_FAILED_TRUNCATED:
         return "the file ends inside the icon";
+    case ICON_FAILED_ENCODING:
+    case ICON_FAILED_NOT:
+        break;
     }
-    if (status == ICON_BAD_SIDE) {
-        return "unsupported icon side";
-    }
-    return lodepng_error_text(status);
+    return status == ICON_BAD_SIDE ? "unsupported icon side" : lodepng_error_text(status);
 }
 
 // Reads side² little-endian RGB565 pixels at `offset` into `raw`.
@@ -149,7 +163,7 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
     uint16_t* raw = static_cast<uint16_t*>(malloc(pixels * 2));
     uint8_t* bmp = static_cast<uint8_t*>(malloc(pixels * 3));
     uint8_t* image = static_cast<uint8_t*>(malloc(pixels * 4));
-    unsigned status = 83;  // LodePNG's code for a failed allocation
+    unsigned status = ICON_OUT_OF_MEMORY;
     if (raw != nullptr && bmp != nullptr && image != nullptr) {
         status = read_raw_pixels(input, offset, raw, pixels);
     }
@@ -353,15 +367,19 @@ static int write_slot(FILE* smdh, const Job* job, Slot slot)
 {
     const char* output = job->outputs[slot];
     unsigned status = ConvertIcon(smdh, output, SLOTS[slot].offset, SLOTS[slot].side);
-    if (status == ICON_OK) {
+    switch (IconFailureKind(status)) {
+    case ICON_FAILED_NOT:
         return 1;
-    }
-    if (status == ICON_TRUNCATED) {
+    case ICON_FAILED_TRUNCATED:
         fprintf(stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
-    } else if (status >= ICON_READ_ERROR && status < ICON_WRITE_ERROR) {
+        break;
+    case ICON_FAILED_READ:
         fprintf(stderr, "Could not read %s: %s\n", job->input, IconStatusText(status));
-    } else {
+        break;
+    case ICON_FAILED_WRITE:
+    case ICON_FAILED_ENCODING:
         fprintf(stderr, "Could not write %s: %s\n", output, IconStatusText(status));
+        break;
     }
     return 0;
 }

@@ -22,6 +22,7 @@ struct BGR24 {
 // own error codes; the two system error bases carry the errno value added.
 enum IconStatus : unsigned {
     ICON_OK = 0,
+    ICON_OUT_OF_MEMORY = 83,     // LodePNG's own code, for our buffers too
     ICON_TRUNCATED = 1000,       // the file ends inside the icon block
     ICON_BAD_SIDE = 1001,        // side not a multiple of 8 from 8 to 128
     ICON_READ_ERROR = 0x10000,   // + errno: the icon block could not be read
@@ -33,6 +34,18 @@ enum IconStatus : unsigned {
 // ICON_OK, or one of the IconStatus failures. An existing output is replaced
 // in one step (platform_replace_file): a failure leaves it as it was.
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
+
+// What a ConvertIcon result is: success, the file cut short inside the
+// icon, a failed read, a failed write, or the encoder's refusal (LodePNG's
+// codes, an unsupported side).
+enum IconFailure {
+    ICON_FAILED_NOT,
+    ICON_FAILED_TRUNCATED,
+    ICON_FAILED_READ,
+    ICON_FAILED_WRITE,
+    ICON_FAILED_ENCODING,
+};
+IconFailure IconFailureKind(unsigned status);
 
 // The reason for a failed ConvertIcon result, as one short text.
 const char* IconStatusText(unsigned status);
