@@ -1,8 +1,8 @@
 // Fuzz target: arbitrary bytes as an input file through the whole tool, from
-// the format check to both PNGs, in a scratch directory. The tool's own main
-// is linked in under the name gallivox_main. Every run is checked against
-// what the bytes must give: the exit status, which PNGs exist, their pixels
-// (expected by the Morton rule, not the decoder's walk), and no stray file.
+// the format check to both PNGs, in a scratch directory, by GallivoxMain,
+// the tool's own driver. Every run is checked against what the bytes must
+// give: the exit status, which PNGs exist, their pixels (expected by the
+// Morton rule, not the decoder's walk), and no stray file.
 #include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -15,8 +15,8 @@
 #include <lodepng.h>
 
 #include "icn_writer.h"
+#include "main.h"
 
-int gallivox_main(int argc, char** argv);
 
 namespace {
 
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     char* argv[] = {const_cast<char*>("gallivox"), const_cast<char*>("-i"), &input[0],
                     const_cast<char*>("-s"), &small[0], const_cast<char*>("-l"), &large[0], nullptr};
-    int status = gallivox_main(7, argv);
+    int status = GallivoxMain(7, argv);
 
     bool icn = size >= 4 && memcmp(data, "SMDH", 4) == 0;
     if (!icn) {

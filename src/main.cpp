@@ -182,8 +182,6 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
     return status;
 }
 
-#ifndef GALLIVOX_NO_MAIN
-
 // The two icon slots, in the order they are written.
 enum Slot { SLOT_SMALL, SLOT_LARGE, SLOT_COUNT };
 
@@ -550,7 +548,7 @@ static void print_help()
           stdout);
 }
 
-int main(int argc, char** argv)
+int GallivoxMain(int argc, char** argv)
 {
     if (argc <= 1) {
         puts("Gallivox v0.4 by Orrimand");
@@ -589,4 +587,3 @@ int main(int argc, char** argv)
     return run_job(&job);
 }
 
-#endif

@@ -29,6 +29,10 @@ enum IconStatus : unsigned {
     ICON_WRITE_ERROR = 0x20000,  // + errno: the PNG file could not be written
 };
 
+// The whole tool: the command line `argv` (of `argc` entries, the program's
+// name first) run as the process would run it. Returns the exit status.
+int GallivoxMain(int argc, char** argv);
+
 // Reads the side×side icon block at `offset` of the ICN file `input`,
 // decodes it and writes it as a PNG file under `output_path`. Returns
 // ICON_OK, or one of the IconStatus failures. An existing output is replaced

@@ -1,0 +1,46 @@
+# What the tests need on POSIX systems: Debian's GoogleTest, the catalogue
+# of hostile places, and the CTest entries below.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+set(GALLIVOX_PLATFORM_TESTS catalogue_test.cpp)
+set(GALLIVOX_PLATFORM_TEST_LIBRARIES)
+
+function(gallivox_add_tests)
+  gtest_discover_tests(gallivox_tests DISCOVERY_TIMEOUT 60)
+
+  # The bundled sample must be exactly what its generator draws today.
+  add_test(NAME sample_is_current
+    COMMAND ${CMAKE_COMMAND} -DGENERATOR=$<TARGET_FILE:make_sample_icn>
+            -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.icn
+            -DSCRATCH=${CMAKE_CURRENT_BINARY_DIR}/sample_check.icn
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/check_sample.cmake)
+
+  # The command-line suites again with every run of the tool under memcheck:
+  # any invalid access or leak makes the tool exit 99 and the case fail. The
+  # pipe cases start a shell, which the wrapper would check instead.
+  find_program(VALGRIND valgrind)
+  if(VALGRIND AND NOT GALLIVOX_SANITIZE)
+    add_test(NAME command_line_memcheck
+      COMMAND gallivox_tests --gtest_filter=CommandLine.*:Catalogue.*:Pixels.*:Containers.*:Info.*-Containers.Pipes)
+    set_tests_properties(command_line_memcheck PROPERTIES
+      ENVIRONMENT "GALLIVOX_TEST_WRAPPER=${VALGRIND} --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=definite,indirect,possible"
+      TIMEOUT 600)
+  endif()
+
+  # Installs into a scratch prefix, runs what was installed and renders its
+  # man page.
+  add_test(NAME install_and_run
+    COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSCRATCH=${CMAKE_CURRENT_BINARY_DIR}/install-check
+            -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.icn -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
+  set_tests_properties(install_and_run PROPERTIES RUN_SERIAL TRUE)
+
+  # What a run leaves on disk when killed at each system call, when calls fail,
+  # when runs race on one name, in a read-only directory, and from a pipe; and
+  # a batch of 2,000 files with room for 32 descriptors.
+  foreach(section kills errors pairs readonly pipes batch)
+    add_test(NAME replace_${section}
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/replace_test.sh $<TARGET_FILE:gallivox>
+              ${PROJECT_SOURCE_DIR}/samples/sample.icn ${section})
+    set_tests_properties(replace_${section} PROPERTIES SKIP_RETURN_CODE 77)
+  endforeach()
+endfunction()
