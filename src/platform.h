@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 
+// Longest part of an output's name carried into the name of its temporary
+// file, so that ".NAME.XXXXXX" fits in a directory entry on any file system.
+const size_t MAX_NAME_IN_TEMPORARY = 128;
+
 // Returns 1 when `path` exists and names the file open on `stream` (a link or
 // another spelling of the same file counts), 0 otherwise.
 int platform_same_file(FILE* stream, const char* path);

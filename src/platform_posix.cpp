@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-static int same_inode(const struct stat* a, const struct stat* b)
+static int same_identity(const struct stat* a, const struct stat* b)
 {
     return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
 }
@@ -24,7 +24,7 @@ int platform_same_file(FILE* stream, const char* path)
     if (fstat(fileno(stream), &open_file) != 0 || stat(path, &named_file) != 0) {
         return 0;
     }
-    return same_inode(&open_file, &named_file);
+    return same_identity(&open_file, &named_file);
 }
 
 // A link chain longer than this is a loop, as the kernel counts them.
@@ -63,90 +63,18 @@ static char* link_destination(const char* link, off_t link_size)
     return joined;
 }
 
-// Follows `path` through its symbolic links to the file they finally name,
-// which need not exist yet; `*exists` tells whether it does, and `*found`
-// holds its status then. Returns a heap string, or null when the chain
-// cannot be followed (a loop, a link under /proc such as /dev/stdout, whose
-// text names a descriptor rather than a file): such a path is written in place.
-static char* final_target(const char* path, struct stat* found, int* exists)
-{
-    char* current = strdup(path);
-    // Up to MAX_LINK_HOPS links are followed, so one more name is looked at.
-    for (int hop = 0; current != nullptr && hop <= MAX_LINK_HOPS; hop++) {
-        if (strncmp(current, "/proc/", 6) == 0) {
-            break;
-        }
-        *exists = lstat(current, found) == 0;
-        if (!*exists || !S_ISLNK(found->st_mode)) {
-            return current;
-        }
-        char* next = link_destination(current, found->st_size);
-        free(current);
-        current = next;
-    }
-    free(current);
-    return nullptr;
-}
-
-static int error_or_eio()
+static int last_error()
 {
     return errno != 0 ? errno : EIO;
 }
 
-// Writes the whole block to `fd`; returns 0 or an errno value.
-static int write_all(int fd, const unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        errno = 0;
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return error_or_eio();
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return 0;
-}
-
-// The old way, for what cannot be replaced by a rename: truncate and write,
-// as fopen(path, "wb") would. A failure leaves what was written; nothing is
-// removed.
-static int write_in_place(const char* path, const unsigned char* data, size_t size)
-{
-    errno = 0;
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return error_or_eio();
-    }
-    int error = write_all(fd, data, size);
-    errno = 0;
-    if (close(fd) != 0 && error == 0) {
-        error = error_or_eio();
-    }
-    return error;
-}
-
-// Longest part of the output's name carried into its temporary file's name,
-// so that ".NAME.XXXXXX" fits in a directory entry on any file system.
-const size_t MAX_NAME_IN_TEMPORARY = 128;
-
-// "DIR/.NAME.XXXXXX" for the file `target`, as mkstemp wants it; a heap string.
-static char* temporary_template(const char* target)
-{
-    size_t dir_length = directory_length(target);
-    const char* name = target + dir_length;
-    size_t name_length = strnlen(name, MAX_NAME_IN_TEMPORARY);
-    size_t size = dir_length + name_length + sizeof "..XXXXXX";
-    char* temp = static_cast<char*>(malloc(size));
-    if (temp != nullptr) {
-        snprintf(temp, size, "%.*s.%.*s.XXXXXX", static_cast<int>(dir_length), target,
-                 static_cast<int>(name_length), name);
-    }
-    return temp;
-}
+// The file an output's links finally name, and whether a rename can put a
+// new file there.
+struct Target {
+    char* path;       // a heap string; null when the links cannot be followed
+    int replaceable;  // a regular file, or nothing yet
+    mode_t mode;      // the permission bits its new file takes
+};
 
 static mode_t creation_mode()
 {
@@ -156,59 +84,134 @@ static mode_t creation_mode()
     return 0666 & ~mask;
 }
 
-// Writes, closes and renames the temporary file `fd`, named `temp`, over
-// `target`; removes it on any failure. Returns 0 or an errno value.
-static int finish_temporary(int fd, const char* temp, const char* target, mode_t mode,
-                            const unsigned char* data, size_t size)
+// Follows `name` through its symbolic links to the file they finally name,
+// which need not exist yet. The path stays null when the chain cannot be
+// followed (a loop, a link under /proc such as /dev/stdout, whose text names
+// a descriptor rather than a file): such an output is written in place.
+static void final_target(const char* name, Target* target)
+{
+    target->path = nullptr;
+    char* current = strdup(name);
+    // Up to MAX_LINK_HOPS links are followed, so one more name is looked at.
+    for (int hop = 0; current != nullptr && hop <= MAX_LINK_HOPS; hop++) {
+        if (strncmp(current, "/proc/", 6) == 0) {
+            break;
+        }
+        struct stat found;
+        int exists = lstat(current, &found) == 0;
+        if (!exists || !S_ISLNK(found.st_mode)) {
+            target->path = current;
+            target->replaceable = !exists || S_ISREG(found.st_mode);
+            target->mode = exists ? found.st_mode & 07777 : creation_mode();
+            return;
+        }
+        char* next = link_destination(current, found.st_size);
+        free(current);
+        current = next;
+    }
+    free(current);
+}
+
+// Writes the whole block to `fd` and closes it; returns 0 or an errno value.
+static int write_and_close(int fd, const unsigned char* data, size_t size)
 {
     int error = 0;
-    // FAT file systems (memory cards among them) refuse permission bits:
-    // the file then keeps the bits they give it.
-    if (fchmod(fd, mode) != 0 && errno != EPERM && errno != ENOTSUP) {
-        error = error_or_eio();
-    }
-    if (error == 0) {
-        error = write_all(fd, data, size);
+    while (size > 0 && error == 0) {
+        errno = 0;
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            error = last_error();
+            break;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
     }
     errno = 0;
     if (close(fd) != 0 && error == 0) {
-        error = error_or_eio();
+        error = last_error();
     }
+    return error;
+}
+
+// The old way, for what cannot be replaced by a rename: truncate and write,
+// as fopen(name, "wb") would. A failure leaves what was written; nothing is
+// removed.
+static int write_in_place(const char* name, const unsigned char* data, size_t size)
+{
     errno = 0;
-    if (error == 0 && rename(temp, target) != 0) {
-        error = error_or_eio();
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return last_error();
     }
-    if (error != 0) {
-        unlink(temp);
+    return write_and_close(fd, data, size);
+}
+
+// Creates ".NAME.XXXXXX" beside the target, new, with the target's
+// permission bits; stores its name in `temp` (a heap string). Returns the
+// descriptor, or -1 with the reason in errno.
+static int create_temporary(const Target* target, char** temp)
+{
+    size_t dir_length = directory_length(target->path);
+    const char* name = target->path + dir_length;
+    size_t name_length = strnlen(name, MAX_NAME_IN_TEMPORARY);
+    size_t size = dir_length + name_length + sizeof "..XXXXXX";
+    errno = 0;
+    *temp = static_cast<char*>(malloc(size));
+    if (*temp == nullptr) {
+        return -1;
     }
+    snprintf(*temp, size, "%.*s.%.*s.XXXXXX", static_cast<int>(dir_length), target->path,
+             static_cast<int>(name_length), name);
+    int fd = mkstemp(*temp);
+    // FAT file systems (memory cards among them) refuse permission bits:
+    // the file then keeps the bits they give it.
+    if (fd >= 0 && fchmod(fd, target->mode) != 0 && errno != EPERM && errno != ENOTSUP) {
+        int error = errno;
+        close(fd);
+        unlink(*temp);
+        errno = error;
+        fd = -1;
+    }
+    return fd;
+}
+
+// Writes the new file beside the target and renames it over the target.
+static int replace_through_temporary(const char* name, const Target* target, const unsigned char* data,
+                                     size_t size)
+{
+    char* temp = nullptr;
+    int fd = create_temporary(target, &temp);
+    int error = 0;
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        // No new file may be made here: an output that is writable itself
+        // is still written, in place.
+        error = write_in_place(name, data, size);
+    } else if (fd < 0) {
+        error = last_error();
+    } else {
+        error = write_and_close(fd, data, size);
+        errno = 0;
+        if (error == 0 && rename(temp, target->path) != 0) {
+            error = last_error();
+        }
+        if (error != 0) {
+            unlink(temp);
+        }
+    }
+    free(temp);
     return error;
 }
 
 int platform_replace_file(const char* path, const unsigned char* data, size_t size)
 {
-    struct stat existing;
-    int exists = 0;
-    char* target = final_target(path, &existing, &exists);
-    if (target == nullptr || (exists && !S_ISREG(existing.st_mode))) {
-        free(target);
-        return write_in_place(path, data, size);
-    }
-    char* temp = temporary_template(target);
-    errno = 0;
-    int fd = temp != nullptr ? mkstemp(temp) : -1;
-    int error = 0;
-    if (fd >= 0) {
-        mode_t mode = exists ? existing.st_mode & 07777 : creation_mode();
-        error = finish_temporary(fd, temp, target, mode, data, size);
-    } else if (errno == EACCES || errno == EPERM) {
-        // No new file may be made here: an output that is writable itself
-        // is still written, in place.
-        error = write_in_place(path, data, size);
-    } else {
-        error = error_or_eio();
-    }
-    free(temp);
-    free(target);
+    Target target;
+    final_target(path, &target);
+    int error = target.path != nullptr && target.replaceable ? replace_through_temporary(path, &target, data, size)
+                                                             : write_in_place(path, data, size);
+    free(target.path);
     return error;
 }
 

@@ -108,64 +108,18 @@ static int last_error()
     return errno_from_windows(GetLastError());
 }
 
-// Writes the whole block to `file`, closes it; returns 0 or an errno value.
-static int write_and_close(HANDLE file, const unsigned char* data, size_t size)
-{
-    int error = 0;
-    while (size > 0 && error == 0) {
-        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
-            error = last_error();
-        }
-        data += written;
-        size -= written;
-    }
-    if (!CloseHandle(file) && error == 0) {
-        error = last_error();
-    }
-    return error;
-}
+// The file an output's links finally name, and whether a rename can put a
+// new file there.
+struct Target {
+    wchar_t* path;    // a heap string; null when there is no memory for it
+    int replaceable;  // a file on a disk, or nothing yet
+};
 
-// The old way, for what cannot be replaced by a rename (a device such as
-// NUL, a directory, which refuses): truncate and write. Nothing is removed.
-static int write_in_place(const wchar_t* path, const unsigned char* data, size_t size)
+// Whether `name` exists as something other than a file on a disk (a device
+// such as NUL, or a directory, which refuses).
+static int is_device_or_directory(const wchar_t* name)
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return last_error();
-    }
-    return write_and_close(file, data, size);
-}
-
-// The file that `path` finally names through symbolic links, when it is
-// one; otherwise a copy of `path`. A heap string, or null.
-static wchar_t* final_target(const wchar_t* path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        file = open_for_identity(path);
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        return _wcsdup(path);
-    }
-    DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
-    wchar_t* name = size != 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * (size + 1))) : nullptr;
-    if (name != nullptr && GetFinalPathNameByHandleW(file, name, size + 1, flags) - 1 >= size) {
-        free(name);
-        name = nullptr;
-    }
-    CloseHandle(file);
-    return name != nullptr ? name : _wcsdup(path);
-}
-
-// Whether `path` exists as something other than a file on a disk.
-static int is_device_or_directory(const wchar_t* path)
-{
-    HANDLE file = open_for_identity(path);
+    HANDLE file = open_for_identity(name);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -176,21 +130,76 @@ static int is_device_or_directory(const wchar_t* path)
     return other;
 }
 
-// Longest part of the output's name carried into its temporary file's name.
-const size_t MAX_NAME_IN_TEMPORARY = 128;
+// Follows `name` through its symbolic links, when it is one, to the file
+// they finally name; otherwise the target is `name` itself.
+static void final_target(const wchar_t* name, Target* target)
+{
+    target->replaceable = !is_device_or_directory(name);
+    target->path = nullptr;
+    DWORD attributes = GetFileAttributesW(name);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        file = open_for_identity(name);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+        DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+        target->path = size != 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * (size + 1))) : nullptr;
+        if (target->path != nullptr && GetFinalPathNameByHandleW(file, target->path, size + 1, flags) - 1 >= size) {
+            free(target->path);
+            target->path = nullptr;
+        }
+        CloseHandle(file);
+    }
+    if (target->path == nullptr) {
+        target->path = _wcsdup(name);
+    }
+}
 
-// Creates "DIR\.NAME.XXXXXX" beside `target`, new and for writing alone;
+// Writes the whole block to `file` and closes it; returns 0 or an errno value.
+static int write_and_close(HANDLE file, const unsigned char* data, size_t size)
+{
+    int error = 0;
+    while (size > 0 && error == 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+            error = last_error();
+            break;
+        }
+        data += written;
+        size -= written;
+    }
+    if (!CloseHandle(file) && error == 0) {
+        error = last_error();
+    }
+    return error;
+}
+
+// The old way, for what cannot be replaced by a rename: truncate and write.
+// A failure leaves what was written; nothing is removed.
+static int write_in_place(const wchar_t* name, const unsigned char* data, size_t size)
+{
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    return write_and_close(file, data, size);
+}
+
+// Creates ".NAME.XXXXXX" beside the target, new and for writing alone;
 // stores its name in `temp` (a heap string). Returns the handle, or
 // INVALID_HANDLE_VALUE with the reason in the thread's last error.
-static HANDLE create_temporary(const wchar_t* target, wchar_t** temp)
+static HANDLE create_temporary(const Target* target, wchar_t** temp)
 {
-    const wchar_t* name = target;
-    for (const wchar_t* c = target; *c != 0; c++) {
+    const wchar_t* name = target->path;
+    for (const wchar_t* c = target->path; *c != 0; c++) {
         if (*c == L'/' || *c == L'\\') {
             name = c + 1;
         }
     }
-    int dir_length = static_cast<int>(name - target);
+    int dir_length = static_cast<int>(name - target->path);
     int name_length = static_cast<int>(wcsnlen(name, MAX_NAME_IN_TEMPORARY));
     size_t size = static_cast<size_t>(dir_length + name_length) + sizeof "..XXXXXX";
     *temp = static_cast<wchar_t*>(malloc(sizeof(wchar_t) * size));
@@ -204,7 +213,7 @@ static HANDLE create_temporary(const wchar_t* target, wchar_t** temp)
     for (uint32_t attempt = 0; attempt < 100; attempt++) {
         // CREATE_NEW makes the name exclusive; the suffix only avoids retries.
         unsigned suffix = (seed + attempt * 2654435761u) % 0x1000000;
-        _snwprintf(*temp, size, L"%.*ls.%.*ls.%06x", dir_length, target, name_length, name, suffix);
+        _snwprintf(*temp, size, L"%.*ls.%.*ls.%06x", dir_length, target->path, name_length, name, suffix);
         HANDLE file = CreateFileW(*temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
             return file;
@@ -213,32 +222,29 @@ static HANDLE create_temporary(const wchar_t* target, wchar_t** temp)
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the new file beside `name`'s final target and moves it over that.
-static int replace_through_temporary(const wchar_t* name, const unsigned char* data, size_t size)
+// Writes the new file beside the target and moves it over the target.
+static int replace_through_temporary(const wchar_t* name, const Target* target, const unsigned char* data,
+                                     size_t size)
 {
-    wchar_t* target = final_target(name);
     wchar_t* temp = nullptr;
-    HANDLE file = target != nullptr ? create_temporary(target, &temp) : INVALID_HANDLE_VALUE;
+    HANDLE file = create_temporary(target, &temp);
     int error = 0;
-    if (target == nullptr) {
-        error = ENOMEM;
-    } else if (file != INVALID_HANDLE_VALUE) {
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // No new file may be made here: an output that is writable itself
+        // is still written, in place.
+        error = write_in_place(name, data, size);
+    } else if (file == INVALID_HANDLE_VALUE) {
+        error = last_error();
+    } else {
         error = write_and_close(file, data, size);
-        if (error == 0 && !MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING)) {
+        if (error == 0 && !MoveFileExW(temp, target->path, MOVEFILE_REPLACE_EXISTING)) {
             error = last_error();
         }
         if (error != 0) {
             DeleteFileW(temp);
         }
-    } else if (GetLastError() == ERROR_ACCESS_DENIED) {
-        // No new file may be made here: an output that is writable itself
-        // is still written, in place.
-        error = write_in_place(name, data, size);
-    } else {
-        error = last_error();
     }
     free(temp);
-    free(target);
     return error;
 }
 
@@ -248,8 +254,11 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
     if (name == nullptr) {
         return ENOMEM;
     }
-    int error = is_device_or_directory(name) ? write_in_place(name, data, size)
-                                             : replace_through_temporary(name, data, size);
+    Target target;
+    final_target(name, &target);
+    int error = target.path != nullptr && target.replaceable ? replace_through_temporary(name, &target, data, size)
+                                                             : write_in_place(name, data, size);
+    free(target.path);
     free(name);
     return error;
 }
