@@ -24,14 +24,16 @@ struct Output {
     char slot;  // 's' or 'l': which icon the file must hold
 };
 
+// One run of the tool, named field by field; what a row leaves out is
+// empty (no output expected, no file written or checked absent).
 struct CliCase {
-    const char* name;
-    std::vector<std::string> args;
-    int status;
-    std::string out;
-    std::string err;
-    std::vector<Output> written;
-    std::vector<std::string> absent;
+    const char* name = "";
+    std::vector<std::string> args = {};
+    int status = 0;
+    std::string out = {};
+    std::string err = {};
+    std::vector<Output> written = {};
+    std::vector<std::string> absent = {};
     uint64_t file_size_limit = 0;  // caps every file the run writes, when not 0
 };
 
@@ -57,8 +59,10 @@ protected:
         write("empty.icn", {});
         write("three.icn", {'S', 'M', 'D'});
         write("magic.icn", {'S', 'M', 'D', 'H'});
-        write("no-large.icn", slice(0x24C0));
+        write("cut-small-start.icn", slice(0x2040));
         write("mid-small.icn", slice(0x2040 + 100));
+        write("no-large.icn", slice(0x24C0));
+        write("cut-large.icn", slice(0x24C0 + 1000));
         write("short-large.icn", slice(icn.size() - 1));
         std::error_code error;
         std::filesystem::create_hard_link(dir + "/a.icn", dir + "/hard.png", error);

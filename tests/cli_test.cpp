@@ -17,89 +17,102 @@
 
 TEST_F(CommandLine, NoArgumentsPrintsBannerAndUsage)
 {
-    expect_case({"no arguments", {}, 1,
-                 "Gallivox v0.4 by Orrimand\nUsage: " + BINARY + " -i <ICN File> -l <Large Icon> -s <Small Icon>\n",
-                 "", {}, {}});
+    expect_case({.name = "no arguments", .args = {}, .status = 1,
+                 .out = "Gallivox v0.4 by Orrimand\nUsage: " + BINARY + " -i <ICN File> -l <Large Icon> -s <Small Icon>\n"});
 }
 
 TEST_F(CommandLine, ArgumentForms)
 {
     const CliCase cases[] = {
-        {"one argument", {"icon.icn"}, 0, "", "", {{"icon.png", 'l'}}, {}},
-        {"one argument without a dot", {"dir/icon"}, 0, "", "", {{"dir/icon.png", 'l'}}, {}},
-        {"one argument beginning with -", {"-a.icn"}, 0, "", "", {{"-a.png", 'l'}}, {}},
-        {"input alone", {"-i", "missing.icn"}, 1, "", "Nothing to do.", {}, {}},
-        {"no input", {"-l", "big.png", "-s", "small.png"}, 1, "", "No input ICN data specified.", {},
-         {"big.png", "small.png"}},
-        {"input value begins with -", {"-i", "-l", "big.png"}, 1, "", "No input ICN data specified.", {}, {"big.png"}},
-        {"option written last", {"-i", "a.icn", "-l"}, 1, "", "Nothing to do.", {}, {}},
-        {"later option wins", {"-i", "a.icn", "-s", "s.png", "-s", "t.png"}, 0, "", "", {{"t.png", 's'}}, {"s.png"}},
-        {"unknown option ignored", {"-x", "-i", "a.icn", "-l", "b.png"}, 0, "", "", {{"b.png", 'l'}}, {}},
-        {"both icons", {"-i", "a.icn", "-l", "b.png", "-s", "s.png"}, 0, "", "", {{"b.png", 'l'}, {"s.png", 's'}}, {}},
-        {"same output twice", {"-i", "a.icn", "-l", "x.png", "-s", "x.png"}, 0, "", "", {{"x.png", 'l'}}, {}},
-        {"per-cent signs", {"-i", "100%s%n.icn", "-s", "%d.png"}, 0, "", "", {{"%d.png", 's'}}, {}},
-        {"dot in a directory's name", {"my.dir/icon"}, 0, "", "", {{"my.dir/icon.png", 'l'}}, {"my.png"}},
+        {.name = "one argument", .args = {"icon.icn"}, .status = 0, .written = {{"icon.png", 'l'}}},
+        {.name = "one argument without a dot", .args = {"dir/icon"}, .status = 0, .written = {{"dir/icon.png", 'l'}}},
+        {.name = "one argument beginning with -", .args = {"-a.icn"}, .status = 0, .written = {{"-a.png", 'l'}}},
+        {.name = "input alone", .args = {"-i", "missing.icn"}, .status = 1, .err = "Nothing to do."},
+        {.name = "no input", .args = {"-l", "big.png", "-s", "small.png"}, .status = 1,
+         .err = "No input ICN data specified.", .absent = {"big.png", "small.png"}},
+        {.name = "input value begins with -", .args = {"-i", "-l", "big.png"}, .status = 1,
+         .err = "No input ICN data specified.", .absent = {"big.png"}},
+        {.name = "option written last", .args = {"-i", "a.icn", "-l"}, .status = 1, .err = "Nothing to do."},
+        {.name = "later option wins", .args = {"-i", "a.icn", "-s", "s.png", "-s", "t.png"}, .status = 0,
+         .written = {{"t.png", 's'}}, .absent = {"s.png"}},
+        {.name = "unknown option ignored", .args = {"-x", "-i", "a.icn", "-l", "b.png"}, .status = 0,
+         .written = {{"b.png", 'l'}}},
+        {.name = "both icons", .args = {"-i", "a.icn", "-l", "b.png", "-s", "s.png"}, .status = 0,
+         .written = {{"b.png", 'l'}, {"s.png", 's'}}},
+        {.name = "same output twice", .args = {"-i", "a.icn", "-l", "x.png", "-s", "x.png"}, .status = 0,
+         .written = {{"x.png", 'l'}}},
+        {.name = "per-cent signs", .args = {"-i", "100%s%n.icn", "-s", "%d.png"}, .status = 0,
+         .written = {{"%d.png", 's'}}},
+        {.name = "dot in a directory's name", .args = {"my.dir/icon"}, .status = 0,
+         .written = {{"my.dir/icon.png", 'l'}}, .absent = {"my.png"}},
         // Replaced whole, with no temporary file left beside it.
-        {"existing output", {"-i", "a.icn", "-l", "old.png"}, 0, "", "", {{"old.png", 'l'}}, {}},
+        {.name = "existing output", .args = {"-i", "a.icn", "-l", "old.png"}, .status = 0,
+         .written = {{"old.png", 'l'}}},
         // A new file takes the name: h2.png, checked unchanged, keeps "old".
-        {"hard-linked output", {"-i", "a.icn", "-s", "h1.png"}, 0, "", "", {{"h1.png", 's'}}, {}},
+        {.name = "hard-linked output", .args = {"-i", "a.icn", "-s", "h1.png"}, .status = 0,
+         .written = {{"h1.png", 's'}}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
     }
 }
 
-TEST_F(CommandLine, InputFailures)
+// Every bad input once: missing, unreadable, not an ICN file, and cut at
+// and inside each icon block.
+TEST_F(CommandLine, BadInputs)
 {
+    const std::string small_short = " is too short for the small icon.\n";
+    const std::string large_short = " is too short for the large icon.\n";
     const CliCase cases[] = {
-        {"missing input", {"-i", "missing.icn", "-l", "b.png"}, 2, "Could not open missing.icn.\n", "", {}, {"b.png"}},
-        {"directory as input", {"-i", "dir", "-l", "b.png"}, 2, "Could not open dir.\n", "", {}, {"b.png"}},
-        {"wrong magic", {"-i", "bad.icn", "-l", "b.png"}, 1, "", "bad.icn is not an ICN file", {}, {"b.png"}},
-        {"empty file", {"-i", "empty.icn", "-l", "b.png"}, 1, "", "empty.icn is not an ICN file", {}, {"b.png"}},
-        {"three bytes", {"-i", "three.icn", "-s", "s.png"}, 1, "", "three.icn is not an ICN file", {}, {"s.png"}},
-        {"per-cent signs in a missing name", {"-i", "%s%n", "-l", "b.png"}, 2, "Could not open %s%n.\n", "", {}, {}},
-        {"name too long to derive", {std::string(1100, 'n')}, 1, "[!] Input File Name Too Large for Output buffer\n",
-         "", {}, {}},
+        {.name = "missing input", .args = {"-i", "missing.icn", "-l", "b.png"}, .status = 2,
+         .out = "Could not open missing.icn.\n", .absent = {"b.png"}},
+        {.name = "directory as input", .args = {"-i", "dir", "-l", "b.png"}, .status = 2,
+         .out = "Could not open dir.\n", .absent = {"b.png"}},
+        {.name = "wrong magic", .args = {"-i", "bad.icn", "-l", "b.png"}, .status = 1,
+         .err = "bad.icn is not an ICN file", .absent = {"b.png"}},
+        {.name = "empty file", .args = {"-i", "empty.icn", "-l", "b.png"}, .status = 1,
+         .err = "empty.icn is not an ICN file", .absent = {"b.png"}},
+        {.name = "three bytes", .args = {"-i", "three.icn", "-s", "s.png"}, .status = 1,
+         .err = "three.icn is not an ICN file", .absent = {"s.png"}},
+        {.name = "per-cent signs in a missing name", .args = {"-i", "%s%n", "-l", "b.png"}, .status = 2,
+         .out = "Could not open %s%n.\n"},
+        {.name = "name too long to derive", .args = {std::string(1100, 'n')}, .status = 1,
+         .out = "[!] Input File Name Too Large for Output buffer\n"},
+        {.name = "the magic alone", .args = {"-i", "magic.icn", "-s", "s.png", "-l", "b.png"}, .status = 3,
+         .err = "magic.icn" + small_short + "magic.icn" + large_short, .absent = {"s.png", "b.png"}},
+        {.name = "cut where the small icon starts",
+         .args = {"-i", "cut-small-start.icn", "-s", "s.png", "-l", "b.png"}, .status = 3,
+         .err = "cut-small-start.icn" + small_short + "cut-small-start.icn" + large_short,
+         .absent = {"s.png", "b.png"}},
+        {.name = "cut inside the small icon", .args = {"-i", "mid-small.icn", "-s", "s.png", "-l", "b.png"},
+         .status = 3, .err = "mid-small.icn" + small_short + "mid-small.icn" + large_short,
+         .absent = {"s.png", "b.png"}},
+        {.name = "cut where the large icon starts", .args = {"-i", "no-large.icn", "-s", "s.png", "-l", "b.png"},
+         .status = 3, .err = "no-large.icn" + large_short, .written = {{"s.png", 's'}}, .absent = {"b.png"}},
+        {.name = "cut inside the large icon", .args = {"-i", "cut-large.icn", "-s", "s.png", "-l", "b.png"},
+         .status = 3, .err = "cut-large.icn" + large_short, .written = {{"s.png", 's'}}, .absent = {"b.png"}},
+        {.name = "one byte short", .args = {"-i", "short-large.icn", "-s", "s.png", "-l", "b.png"}, .status = 3,
+         .err = "short-large.icn" + large_short, .written = {{"s.png", 's'}}, .absent = {"b.png"}},
+        {.name = "exactly whole", .args = {"-i", "a.icn", "-s", "s.png", "-l", "b.png"}, .status = 0,
+         .written = {{"s.png", 's'}, {"b.png", 'l'}}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
-    }
-}
-
-TEST_F(CommandLine, FilesEndingInsideAnIconBlock)
-{
-    const std::vector<std::string> both = {"-s", "s.png", "-l", "b.png"};
-    struct Cut {
-        const char* file;
-        std::string err;
-        std::vector<Output> written;
-        std::vector<std::string> absent;
-    } cuts[] = {
-        {"magic.icn", "magic.icn is too short for the small icon.\nmagic.icn is too short for the large icon.\n", {},
-         {"s.png", "b.png"}},
-        {"mid-small.icn",
-         "mid-small.icn is too short for the small icon.\nmid-small.icn is too short for the large icon.\n", {},
-         {"s.png", "b.png"}},
-        {"no-large.icn", "no-large.icn is too short for the large icon.\n", {{"s.png", 's'}}, {"b.png"}},
-        {"short-large.icn", "short-large.icn is too short for the large icon.\n", {{"s.png", 's'}}, {"b.png"}},
-    };
-    for (const Cut& cut : cuts) {
-        std::vector<std::string> args = {"-i", cut.file};
-        args.insert(args.end(), both.begin(), both.end());
-        expect_case({cut.file, args, 3, "", cut.err, cut.written, cut.absent});
+        RemoveTree(dir + "/s.png");
     }
 }
 
 TEST_F(CommandLine, OutputsThatAreTheInputAreRefused)
 {
     const CliCase cases[] = {
-        {"derived name is the input", {"icon.png"}, 1, "", "Refusing to overwrite the input file icon.png.\n", {}, {}},
-        {"second spelling", {"-i", "a.icn", "-s", "s.png", "-l", "./a.icn"}, 1, "",
-         "Refusing to overwrite the input file ./a.icn.\n", {}, {"s.png"}},
-        {"symbolic link", {"-i", "a.icn", "-s", "sym.png"}, 1, "", "Refusing to overwrite the input file sym.png.\n",
-         {}, {}},
-        {"hard link", {"-i", "hard.png", "-l", "a.icn"}, 1, "", "Refusing to overwrite the input file a.icn.\n", {},
-         {}},
+        {.name = "derived name is the input", .args = {"icon.png"}, .status = 1,
+         .err = "Refusing to overwrite the input file icon.png.\n"},
+        {.name = "second spelling", .args = {"-i", "a.icn", "-s", "s.png", "-l", "./a.icn"}, .status = 1,
+         .err = "Refusing to overwrite the input file ./a.icn.\n", .absent = {"s.png"}},
+        {.name = "symbolic link", .args = {"-i", "a.icn", "-s", "sym.png"}, .status = 1,
+         .err = "Refusing to overwrite the input file sym.png.\n"},
+        {.name = "hard link", .args = {"-i", "hard.png", "-l", "a.icn"}, .status = 1,
+         .err = "Refusing to overwrite the input file a.icn.\n"},
     };
     for (const CliCase& c : cases) {
         if (c.args.back() == "sym.png" && !have_symlinks) {
@@ -114,24 +127,29 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
 {
     const std::string too_long(1100, 'n');
     const CliCase cases[] = {
-        {"good files", {"--batch", "a.icn", "-a.icn", "my.dir/icon"}, 0, "", "",
-         {{"a.png", 'l'}, {"-a.png", 'l'}, {"my.dir/icon.png", 'l'}}, {}},
-        {"not an ICN file", {"--batch", "bad.icn", "a.icn"}, 1, "", "bad.icn is not an ICN file\n", {{"a.png", 'l'}},
-         {"bad.png"}},
-        {"missing", {"--batch", "missing.icn", "a.icn"}, 2, "Could not open missing.icn.\n", "", {{"a.png", 'l'}}, {}},
-        {"cut short", {"--batch", "no-large.icn", "a.icn"}, 3, "", "no-large.icn is too short for the large icon.\n",
-         {{"a.png", 'l'}}, {"no-large.png"}},
-        {"output is the input", {"--batch", "icon.png", "a.icn"}, 1, "",
-         "Refusing to overwrite the input file icon.png.\n", {{"a.png", 'l'}}, {}},
-        {"name too long", {"--batch", too_long, "a.icn"}, 1, "[!] Input File Name Too Large for Output buffer\n", "",
-         {{"a.png", 'l'}}, {}},
-        {"highest status", {"--batch", "missing.icn", "no-large.icn", "bad.icn", "a.icn"}, 3,
-         "Could not open missing.icn.\n",
-         "no-large.icn is too short for the large icon.\nbad.icn is not an ICN file\n", {{"a.png", 'l'}}, {}},
+        {.name = "good files", .args = {"--batch", "a.icn", "-a.icn", "my.dir/icon"}, .status = 0,
+         .written = {{"a.png", 'l'}, {"-a.png", 'l'}, {"my.dir/icon.png", 'l'}}},
+        {.name = "not an ICN file", .args = {"--batch", "bad.icn", "a.icn"}, .status = 1,
+         .err = "bad.icn is not an ICN file\n", .written = {{"a.png", 'l'}}, .absent = {"bad.png"}},
+        {.name = "missing", .args = {"--batch", "missing.icn", "a.icn"}, .status = 2,
+         .out = "Could not open missing.icn.\n", .written = {{"a.png", 'l'}}},
+        {.name = "cut short", .args = {"--batch", "no-large.icn", "a.icn"}, .status = 3,
+         .err = "no-large.icn is too short for the large icon.\n", .written = {{"a.png", 'l'}},
+         .absent = {"no-large.png"}},
+        {.name = "output is the input", .args = {"--batch", "icon.png", "a.icn"}, .status = 1,
+         .err = "Refusing to overwrite the input file icon.png.\n", .written = {{"a.png", 'l'}}},
+        {.name = "name too long", .args = {"--batch", too_long, "a.icn"}, .status = 1,
+         .out = "[!] Input File Name Too Large for Output buffer\n", .written = {{"a.png", 'l'}}},
+        {.name = "highest status", .args = {"--batch", "missing.icn", "no-large.icn", "bad.icn", "a.icn"},
+         .status = 3, .out = "Could not open missing.icn.\n",
+         .err = "no-large.icn is too short for the large icon.\nbad.icn is not an ICN file\n",
+         .written = {{"a.png", 'l'}}},
         // What worked before keeps its meaning.
-        {"lone --batch is an input", {"--batch"}, 2, "Could not open --batch.\n", "", {}, {}},
-        {"--batch beside an input", {"--batch", "-i", "a.icn", "-l", "b.png"}, 0, "", "", {{"b.png", 'l'}}, {"a.png"}},
-        {"--batch not first", {"a.icn", "--batch", "-a.icn"}, 1, "", "No input ICN data specified.", {}, {"a.png"}},
+        {.name = "lone --batch is an input", .args = {"--batch"}, .status = 2, .out = "Could not open --batch.\n"},
+        {.name = "--batch beside an input", .args = {"--batch", "-i", "a.icn", "-l", "b.png"}, .status = 0,
+         .written = {{"b.png", 'l'}}, .absent = {"a.png"}},
+        {.name = "--batch not first", .args = {"a.icn", "--batch", "-a.icn"}, .status = 1,
+         .err = "No input ICN data specified.", .absent = {"a.png"}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -152,13 +170,15 @@ TEST_F(CommandLine, NamesInAnyScript)
         write(name, icn);
     }
     const CliCase cases[] = {
-        {"Japanese, options", {"-i", "アイコン.icn", "-s", "小さい.png", "-l", "出力.png"}, 0, "", "",
-         {{"小さい.png", 's'}, {"出力.png", 'l'}}, {}},
-        {"Japanese, one argument", {"アイコン.icn"}, 0, "", "", {{"アイコン.png", 'l'}}, {}},
-        {"accented Latin", {"-i", "é.icn", "-l", "sortie_é.png"}, 0, "", "", {{"sortie_é.png", 'l'}},
-         {"sortie_e.png", "e.icn"}},
-        {"snowman, batch", {"--batch", "☃.icn", "é.icn"}, 0, "", "", {{"☃.png", 'l'}, {"é.png", 'l'}}, {}},
-        {"missing Japanese name", {"-i", "無い.icn", "-l", "x.png"}, 2, "Could not open 無い.icn.\n", "", {}, {}},
+        {.name = "Japanese, options", .args = {"-i", "アイコン.icn", "-s", "小さい.png", "-l", "出力.png"}, .status = 0,
+         .written = {{"小さい.png", 's'}, {"出力.png", 'l'}}},
+        {.name = "Japanese, one argument", .args = {"アイコン.icn"}, .status = 0, .written = {{"アイコン.png", 'l'}}},
+        {.name = "accented Latin", .args = {"-i", "é.icn", "-l", "sortie_é.png"}, .status = 0,
+         .written = {{"sortie_é.png", 'l'}}, .absent = {"sortie_e.png", "e.icn"}},
+        {.name = "snowman, batch", .args = {"--batch", "☃.icn", "é.icn"}, .status = 0,
+         .written = {{"☃.png", 'l'}, {"é.png", 'l'}}},
+        {.name = "missing Japanese name", .args = {"-i", "無い.icn", "-l", "x.png"}, .status = 2,
+         .out = "Could not open 無い.icn.\n"},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -191,12 +211,12 @@ TEST_F(CommandLine, PathsLongerThan260Characters)
 TEST_F(CommandLine, FailedWritesAreReportedAndTheOtherIconStillWritten)
 {
     const CliCase cases[] = {
-        {"missing directory", {"-i", "a.icn", "-l", "nodir/b.png", "-s", "s.png"}, 3, "",
-         "Could not write nodir/b.png" + NO_SUCH, {{"s.png", 's'}}, {"nodir"}},
-        {"small before large", {"-i", "a.icn", "-l", "nodir/b.png", "-s", "nodir/s.png"}, 3, "",
-         "Could not write nodir/s.png" + NO_SUCH + "Could not write nodir/b.png" + NO_SUCH, {}, {}},
-        {"directory as output", {"-i", "a.icn", "-l", "dir"}, 3, "",
-         std::string("Could not write dir: ") + strerror(DIRECTORY_WRITE_ERRNO) + "\n", {}, {}},
+        {.name = "missing directory", .args = {"-i", "a.icn", "-l", "nodir/b.png", "-s", "s.png"}, .status = 3,
+         .err = "Could not write nodir/b.png" + NO_SUCH, .written = {{"s.png", 's'}}, .absent = {"nodir"}},
+        {.name = "small before large", .args = {"-i", "a.icn", "-l", "nodir/b.png", "-s", "nodir/s.png"},
+         .status = 3, .err = "Could not write nodir/s.png" + NO_SUCH + "Could not write nodir/b.png" + NO_SUCH},
+        {.name = "directory as output", .args = {"-i", "a.icn", "-l", "dir"}, .status = 3,
+         .err = std::string("Could not write dir: ") + strerror(DIRECTORY_WRITE_ERRNO) + "\n"},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -228,13 +248,16 @@ TEST_F(CommandLine, SymbolicLinksStayLinksToTheNewFile)
     const std::string longest(255 - 4, 'n');
     const CliCase cases[] = {
         // link.png is checked unchanged: still the link to target.png.
-        {"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 0, "", "", {{"target.png", 'l'}}, {}},
-        {"relative link in another directory", {"-i", "a.icn", "-l", "sub/link.png"}, 0, "", "",
-         {{"sub/target.png", 'l'}}, {}},
-        {"chain of 40 links", {"-i", "a.icn", "-l", "chain/l2"}, 0, "", "", {{"chain/end.png", 'l'}}, {}},
-        {"chain of 41 links", {"-i", "a.icn", "-l", "chain/l1"}, 3, "",
-         "Could not write chain/l1: " + std::string(strerror(ELOOP)) + "\n", {}, {}},
-        {"longest name", {"-i", "a.icn", "-l", longest + ".png"}, 0, "", "", {{longest + ".png", 'l'}}, {}},
+        {.name = "symbolic link", .args = {"-i", "a.icn", "-l", "link.png"}, .status = 0,
+         .written = {{"target.png", 'l'}}},
+        {.name = "relative link in another directory", .args = {"-i", "a.icn", "-l", "sub/link.png"}, .status = 0,
+         .written = {{"sub/target.png", 'l'}}},
+        {.name = "chain of 40 links", .args = {"-i", "a.icn", "-l", "chain/l2"}, .status = 0,
+         .written = {{"chain/end.png", 'l'}}},
+        {.name = "chain of 41 links", .args = {"-i", "a.icn", "-l", "chain/l1"}, .status = 3,
+         .err = "Could not write chain/l1: " + std::string(strerror(ELOOP)) + "\n"},
+        {.name = "longest name", .args = {"-i", "a.icn", "-l", longest + ".png"}, .status = 0,
+         .written = {{longest + ".png", 'l'}}},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -246,11 +269,14 @@ TEST_F(CommandLine, FailedRewritesLeaveTheOldFiles)
     // Files may grow to 200 bytes: the PNG of the patterned large icon is far bigger.
     const std::string too_big = std::string(": ") + strerror(EFBIG) + "\n";
     const CliCase cases[] = {
-        {"new output", {"-i", "a.icn", "-l", "big.png"}, 3, "", "Could not write big.png" + too_big, {}, {"big.png"},
-         200},
-        {"existing output", {"-i", "a.icn", "-l", "old.png"}, 3, "", "Could not write old.png" + too_big, {}, {}, 200},
-        {"symbolic link", {"-i", "a.icn", "-l", "link.png"}, 3, "", "Could not write link.png" + too_big, {}, {}, 200},
-        {"hard link", {"-i", "a.icn", "-l", "h2.png"}, 3, "", "Could not write h2.png" + too_big, {}, {}, 200},
+        {.name = "new output", .args = {"-i", "a.icn", "-l", "big.png"}, .status = 3,
+         .err = "Could not write big.png" + too_big, .absent = {"big.png"}, .file_size_limit = 200},
+        {.name = "existing output", .args = {"-i", "a.icn", "-l", "old.png"}, .status = 3,
+         .err = "Could not write old.png" + too_big, .file_size_limit = 200},
+        {.name = "symbolic link", .args = {"-i", "a.icn", "-l", "link.png"}, .status = 3,
+         .err = "Could not write link.png" + too_big, .file_size_limit = 200},
+        {.name = "hard link", .args = {"-i", "a.icn", "-l", "h2.png"}, .status = 3,
+         .err = "Could not write h2.png" + too_big, .file_size_limit = 200},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
@@ -281,9 +307,9 @@ TEST_F(CommandLine, DevicesAreWrittenInPlaceAndSurvive)
     }
     ASSERT_EQ(0, mknod((dir + "/full").c_str(), S_IFCHR | 0666, makedev(1, 7)));
     ASSERT_EQ(0, mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)));
-    expect_case({"full device", {"-i", "a.icn", "-l", "full", "-s", "s.png"}, 3, "",
-                 std::string("Could not write full: ") + strerror(ENOSPC) + "\n", {{"s.png", 's'}}, {}});
-    expect_case({"null device", {"-i", "a.icn", "-l", "null"}, 0, "", "", {}, {}});
+    expect_case({.name = "full device", .args = {"-i", "a.icn", "-l", "full", "-s", "s.png"}, .status = 3,
+                 .err = std::string("Could not write full: ") + strerror(ENOSPC) + "\n", .written = {{"s.png", 's'}}});
+    expect_case({.name = "null device", .args = {"-i", "a.icn", "-l", "null"}, .status = 0});
     for (const char* node : {"full", "null"}) {
         struct stat after;
         ASSERT_EQ(0, lstat((dir + "/" + node).c_str(), &after));

@@ -172,7 +172,8 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
                 absent.push_back(png);
             }
         }
-        expect_case({row.file, args, row.status, "", row.err, row.written, absent});
+        expect_case({.name = row.file, .args = args, .status = row.status, .err = row.err, .written = row.written,
+                     .absent = absent});
         RemoveTree(dir + "/s.png");
         RemoveTree(dir + "/l.png");
     }
@@ -181,13 +182,14 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
 TEST_F(Containers, OneArgumentAndBatch)
 {
     const CliCase cases[] = {
-        {"one argument", {"game.cia"}, 0, "", "", {{"game.png", 'l'}}, {}},
-        {"batch of failures", {"--batch", "game.cxi", "crypt.cxi", "far.3dsx"}, 1, "",
-         "crypt.cxi" + ENCRYPTED + "far.3dsx is damaged: its SMDH offset lies past its end.\n",
-         {{"game.png", 'l'}}, {"crypt.png", "far.png"}},
+        {.name = "one argument", .args = {"game.cia"}, .status = 0, .written = {{"game.png", 'l'}}},
+        {.name = "batch of failures", .args = {"--batch", "game.cxi", "crypt.cxi", "far.3dsx"}, .status = 1,
+         .err = "crypt.cxi" + ENCRYPTED + "far.3dsx is damaged: its SMDH offset lies past its end.\n",
+         .written = {{"game.png", 'l'}}, .absent = {"crypt.png", "far.png"}},
         // pair.png comes from pair.cia; pair.3dsx, with another icon, must not replace it.
-        {"two files, one PNG", {"--batch", "pair.cia", "pair.3dsx", "a.icn"}, 3, "",
-         "Not replacing pair.png: written from pair.cia in this run.\n", {{"pair.png", 'l'}, {"a.png", 'l'}}, {}},
+        {.name = "two files, one PNG", .args = {"--batch", "pair.cia", "pair.3dsx", "a.icn"}, .status = 3,
+         .err = "Not replacing pair.png: written from pair.cia in this run.\n",
+         .written = {{"pair.png", 'l'}, {"a.png", 'l'}}},
     };
     write("pair.cia", ReadFileBytes(dir + "/game.cia"));
     for (const CliCase& c : cases) {

@@ -11,6 +11,7 @@
 
 namespace {
 
+#ifndef _WIN32
 // Stores `text` (UTF-16 code units) at `at`, low byte first.
 void put_utf16(std::vector<uint8_t>& smdh, size_t at, const std::u16string& text)
 {
@@ -36,6 +37,7 @@ std::string object(const std::string& file, const std::string& fields)
     // Later keys win in Python's json: the row's fields override the defaults.
     return "{\"file\": \"" + file + "\", " + defaults + (fields.empty() ? "" : ", " + fields) + "}";
 }
+#endif
 
 class Info : public CommandLine {
 protected:
@@ -153,8 +155,8 @@ TEST_F(Info, ContainersFailuresAndNames)
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 
     // No file described: still an array.
-    expect_case({"nothing described", {"--info", "missing.icn", "dir"}, 2, "[]\n",
-                 "Could not open missing.icn.\nCould not open dir.\n", {}, {}});
+    expect_case({.name = "nothing described", .args = {"--info", "missing.icn", "dir"}, .status = 2, .out = "[]\n",
+                 .err = "Could not open missing.icn.\nCould not open dir.\n"});
 }
 
 #endif
@@ -170,15 +172,17 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
     }
     const CliCase cases[] = {
-        {"version", {"--version"}, 0, "Gallivox v0.4 by Orrimand\n", "", {}, {}},
-        {"lone --info is an input", {"--info"}, 2, "Could not open --info.\n", "", {}, {}},
-        {"--info beside an input", {"--info", "-i", "a.icn", "-l", "b.png"}, 0, "", "", {{"b.png", 'l'}}, {}},
-        {"--version among others", {"--version", "a.icn"}, 1, "", "No input ICN data specified.", {}, {}},
+        {.name = "version", .args = {"--version"}, .status = 0, .out = "Gallivox v0.4 by Orrimand\n"},
+        {.name = "lone --info is an input", .args = {"--info"}, .status = 2, .out = "Could not open --info.\n"},
+        {.name = "--info beside an input", .args = {"--info", "-i", "a.icn", "-l", "b.png"}, .status = 0,
+         .written = {{"b.png", 'l'}}},
+        {.name = "--version among others", .args = {"--version", "a.icn"}, .status = 1,
+         .err = "No input ICN data specified."},
     };
     for (const CliCase& c : cases) {
         expect_case(c);
     }
     // A file of that name is converted, as a single argument always was.
     write("--help", icn);
-    expect_case({"file named --help", {"--help"}, 0, "", "", {{"--help.png", 'l'}}, {}});
+    expect_case({.name = "file named --help", .args = {"--help"}, .status = 0, .written = {{"--help.png", 'l'}}});
 }
