@@ -1,6 +1,6 @@
 #!/bin/sh
 # Unpacks the Windows release zip and runs the gallivox.exe in it under Wine
-# on the bundled sample: both PNGs must be those of the README's pictures.
+# on the bundled sample: both PNGs must be its golden ones, beside it.
 # Usage: check_release.sh ZIP WINE SOURCE_DIR. Exits 77 when there is no zip.
 set -eu
 zip=$1
@@ -15,6 +15,6 @@ held=$(cd "$scratch" && ls -A | LC_ALL=C sort | tr '\n' ' ')
 [ "$held" = "LICENSE.txt README-Windows.txt README.md gallivox.exe " ] || { echo "FAIL: the zip holds $held"; exit 1; }
 cp "$source_dir/samples/sample.icn" "$scratch/sample.icn"
 (cd "$scratch" && "$wine" gallivox.exe -i sample.icn -s small.png -l large.png)
-cmp "$scratch/small.png" "$source_dir/docs/sample_small.png"
-cmp "$scratch/large.png" "$source_dir/docs/sample_large.png"
+cmp "$scratch/small.png" "$source_dir/samples/sample_small.png"
+cmp "$scratch/large.png" "$source_dir/samples/sample_large.png"
 echo "release zip: unpacked, ran, both PNGs as expected"

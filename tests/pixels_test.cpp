@@ -88,3 +88,16 @@ TEST(Pixels, BundledSampleDecodesToItsDrawing)
     EXPECT_EQ((std::vector<uint8_t>{248, 252, 248, 255}), at(14, 8));  // on the F's stem
     RemoveTree(dir);
 }
+
+// The golden PNGs beside the sample (the README shows them) are what the
+// tool writes, byte for byte, on every platform.
+TEST(Pixels, BundledSampleGivesItsGoldenPngs)
+{
+    std::string dir = MakeScratchDir();
+    ProcessResult r = RunProcess({GALLIVOX_BINARY, "-i", SAMPLE_ICN, "-s", "s.png", "-l", "l.png"}, dir);
+    ASSERT_EQ(0, r.status) << r.err;
+    const std::string golden = std::string(SAMPLE_ICN).substr(0, std::string(SAMPLE_ICN).size() - 4);
+    EXPECT_EQ(ReadFileBytes(golden + "_small.png"), ReadFileBytes(dir + "/s.png"));
+    EXPECT_EQ(ReadFileBytes(golden + "_large.png"), ReadFileBytes(dir + "/l.png"));
+    RemoveTree(dir);
+}
