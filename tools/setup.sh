@@ -4,7 +4,7 @@
 # with apt-get build-dep; nothing is fetched when all of it is there. Extra
 # sets by name:
 #   fuzz     clang and its runtime, for the libFuzzer targets
-#   bench    Google Benchmark and GNU time, for tools/measure.sh
+#   bench    Google Benchmark and GNU time, for bench/measure.sh
 #   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
 #   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh
 set -eu

@@ -12,7 +12,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 [ -x "$tool" ] || { echo "time_process.sh: build $tool first" >&2; exit 1; }
 
-. tools/timing.sh
+. bench/timing.sh
 
 : > "$scratch/tool"
 : > "$scratch/cp"

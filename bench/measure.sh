@@ -20,7 +20,7 @@ echo "== micro-benchmarks"
 build/bench/gallivox_bench --benchmark_min_time=0.2 2>/dev/null | grep '^BM_'
 
 echo "== whole process against cp"
-tools/time_process.sh "$runs"
+bench/time_process.sh "$runs"
 
 echo "== instructions (callgrind)"
 valgrind --tool=callgrind --callgrind-out-file="$scratch/callgrind.out" "${run[@]}" 2>/dev/null
@@ -35,4 +35,4 @@ echo "== peak memory"
 /usr/bin/time -v "${run[@]}" 2>&1 | grep 'Maximum resident'
 
 echo "== many files in one run"
-tools/bench_batch.sh 1000 5
+bench/bench_batch.sh 1000 5

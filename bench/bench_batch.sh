@@ -3,7 +3,7 @@
 # of ICN files against a shell loop of the one-argument form and against the
 # least run the encoder allows (bench/least_run.cpp), in interleaved rounds,
 # and prints the medians, the ratios and the batch's peak resident memory.
-# Usage: tools/bench_batch.sh [FILES] [ROUNDS]  (default 1000 files, 5 rounds)
+# Usage: bench/bench_batch.sh [FILES] [ROUNDS]  (default 1000 files, 5 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 files=${1:-1000}
@@ -17,7 +17,7 @@ mkdir "$scratch/icns"
 tool=$(realpath "$build/gallivox")
 least=$(realpath "$build/bench/least_run")
 
-. tools/timing.sh
+. bench/timing.sh
 # time_into FILE COMMAND...: appends the wall time of COMMAND in µs to FILE.
 time_into() {
     local log=$1 start end
