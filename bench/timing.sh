@@ -1,4 +1,5 @@
 # Helpers of the timing scripts, sourced by them (bash).
+# shellcheck shell=bash
 
 # The wall clock in microseconds.
 now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }

@@ -36,10 +36,23 @@ check() {
     [ "$(cat "$scratch/err"; echo .)" = "$err." ] || fail "$name: standard error: $(cat "$scratch/err")"
 }
 
+# The names in $work, hidden ones too, one a line.
+names_in_work() {
+    local path
+    for path in "$work"/* "$work"/.[!.]*; do
+        if [ -e "$path" ] || [ -L "$path" ]; then
+            printf '%s\n' "${path##*/}"
+        fi
+    done
+}
+
 # Nothing in $work but the input and the named files.
 only_files() {
-    local extra
-    extra=$(cd "$work" && ls -A | grep -v -x -F -e a.icn $(printf -- '-e %s ' "$@"))
+    local extra kept=(-e a.icn) name
+    for name in "$@"; do
+        kept+=(-e "$name")
+    done
+    extra=$(names_in_work | grep -v -x -F "${kept[@]}")
     [ -z "$extra" ] || fail "left behind in $work: $extra"
 }
 
@@ -87,7 +100,7 @@ kills() {
                     fail "killed at $syscall #$n: $slot.png is neither the old nor the new file"
             done
             local stray
-            stray=$(cd "$work" && ls -A | grep -v -x -E 'a\.icn|[sl]\.png|\.[sl]\.png\.[A-Za-z0-9]{6}')
+            stray=$(names_in_work | grep -v -x -E 'a\.icn|[sl]\.png|\.[sl]\.png\.[A-Za-z0-9]{6}')
             [ -z "$stray" ] || fail "killed at $syscall #$n: left $stray"
             points=$((points + 1))
         done
@@ -118,7 +131,7 @@ errors() {
     same "$work/l.png" "$scratch/ref/old" || fail "write of nothing: l.png changed"
     only_files l.png
     # A read error on a pipe: nothing could be read.
-    n=$(cat "$work/a.icn" | call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png)
+    n=$(call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png < "$work/a.icn")
     reset_outputs l.png
     check "pipe read error" 2 "" "Could not read /dev/stdin: $eio
 " -- sh -c "cat a.icn | strace -o '$scratch/ignored' -e trace=read -e inject=read:error=EIO:when=$n '$tool' -i /dev/stdin -l p.png"
@@ -165,7 +178,9 @@ readonly_dir() {
 
 pipes() {
     check "pipe" 0 "" "" -- sh -c "cat a.icn | '$tool' -i /dev/stdin -s s.png -l l.png"
-    same "$work/s.png" "$scratch/ref/s.png" && same "$work/l.png" "$scratch/ref/l.png" || fail "pipe: wrong PNGs"
+    if ! { same "$work/s.png" "$scratch/ref/s.png" && same "$work/l.png" "$scratch/ref/l.png"; }; then
+        fail "pipe: wrong PNGs"
+    fi
     reset_outputs
     mkfifo "$work/fifo"
     check "FIFO" 0 "" "" -- sh -c "cat a.icn > fifo & '$tool' -i fifo -l l.png; wait"
@@ -189,13 +204,18 @@ pipes() {
 
 # 2,000 files in one batch, with room for 32 descriptors in all.
 batch() {
-    local k
+    local k i names pngs
     mkdir "$work/many"
     for k in 0 1 2 3; do
-        tee $(printf "$work/many/f$k-%03d.icn " {1..500}) < "$work/a.icn" > "$scratch/tee"
+        names=()
+        for i in {1..500}; do
+            names+=("$(printf '%s/many/f%s-%03d.icn' "$work" "$k" "$i")")
+        done
+        tee "${names[@]}" < "$work/a.icn" > "$scratch/tee"
     done
     check "2,000 files under ulimit -n 32" 0 "" "" -- bash -c "ulimit -n 32 && exec '$tool' --batch many/*.icn"
-    [ "$(ls "$work/many" | grep -c '[.]png$')" = 2000 ] || fail "batch: not 2,000 PNGs"
+    pngs=("$work"/many/*.png)
+    [ "${#pngs[@]}" = 2000 ] || fail "batch: not 2,000 PNGs"
     same "$work/many/f3-500.png" "$scratch/ref/l.png" || fail "batch: wrong PNG"
 }
 

@@ -9,7 +9,7 @@
 # the stripped gallivox.exe, README.md, LICENSE.txt and README-Windows.txt.
 set -eu
 cd "$(dirname "$0")/.."
-build=build-windows
+build="build-windows"
 release=no
 case "${1:-}" in
     --release) release=yes ;;
@@ -33,13 +33,23 @@ add_source_entries() {
     apt-get update
 }
 
-source_dir=$(ls -d "$build"/lodepng-*/ 2>/dev/null | head -n 1 || true)
-if [ -z "$source_dir" ] || [ ! -f "$source_dir/lodepng.cpp" ]; then
+# The unpacked LodePNG sources in the build tree, or nothing.
+find_source() {
+    for candidate in "$build"/lodepng-*/; do
+        if [ -f "$candidate/lodepng.cpp" ]; then
+            echo "$candidate"
+            return
+        fi
+    done
+}
+
+source_dir=$(find_source)
+if [ -z "$source_dir" ]; then
     if ! (cd "$build" && apt-get source --only-source lodepng) ; then
         add_source_entries
         (cd "$build" && apt-get source --only-source lodepng)
     fi
-    source_dir=$(ls -d "$build"/lodepng-*/ | head -n 1)
+    source_dir=$(find_source)
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -51,7 +61,7 @@ if [ "$release" = yes ]; then
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     zip="gallivox-$version-windows-x64.zip"
     stage="$build/release"
-    rm -rf "$stage" "$build/$zip"
+    rm -rf "${stage:?}" "${build:?}/$zip"
     mkdir -p "$stage"
     x86_64-w64-mingw32-strip -o "$stage/gallivox.exe" "$build/gallivox.exe"
     cp README.md "$stage/README.md"

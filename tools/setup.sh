@@ -7,6 +7,7 @@
 #   bench    Google Benchmark and GNU time, for bench/measure.sh
 #   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
 #   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh
+#   lint     shellcheck and clang-format, for the checks of style in .ci/run
 set -eu
 cd "$(dirname "$0")/.."
 packages=""
@@ -16,6 +17,7 @@ for extra in "$@"; do
         bench) packages="$packages libbenchmark-dev time" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
         package) packages="$packages lintian devscripts mandoc" ;;
+        lint) packages="$packages shellcheck clang-format" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
 done
@@ -34,5 +36,6 @@ for package in $packages; do
 done
 if [ -n "$missing" ]; then
     [ "$updated" = yes ] || apt-get update
+    # shellcheck disable=SC2086 # a list of package names, split on purpose
     apt-get install -y --no-install-recommends $missing
 fi
