@@ -17,7 +17,6 @@
 #include "icn_writer.h"
 #include "main.h"
 
-
 namespace {
 
 const size_t SMALL_END = ICN_SMALL_OFFSET + 24 * 24 * 2;
@@ -88,8 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(file != nullptr && (size == 0 || fwrite(data, 1, size, file) == size) && fclose(file) == 0,
             "cannot write input");
 
-    char* argv[] = {const_cast<char*>("gallivox"), const_cast<char*>("-i"), &input[0],
-                    const_cast<char*>("-s"), &small[0], const_cast<char*>("-l"), &large[0], nullptr};
+    char* argv[] = {const_cast<char*>("gallivox"),
+                    const_cast<char*>("-i"),
+                    &input[0],
+                    const_cast<char*>("-s"),
+                    &small[0],
+                    const_cast<char*>("-l"),
+                    &large[0],
+                    nullptr};
     int status = GallivoxMain(7, argv);
 
     bool icn = size >= 4 && memcmp(data, "SMDH", 4) == 0;

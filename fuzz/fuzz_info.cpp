@@ -71,8 +71,11 @@ bool number(Parser* p)
 bool utf8(Parser* p)
 {
     unsigned char lead = *p->at;
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    size_t length = lead < 0x80                    ? 1
+                    : lead >= 0xC2 && lead <= 0xDF ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
     if (length == 0 || static_cast<size_t>(p->end - p->at) < length) {
         return false;
     }
@@ -167,13 +170,22 @@ bool value(Parser* p, int depth)
         return false;
     }
     switch (*p->at) {
-    case '{': p->at++; return members(p, '}', depth);
-    case '[': p->at++; return members(p, ']', depth);
-    case '"': return string(p);
-    case 't': return literal(p, "true");
-    case 'f': return literal(p, "false");
-    case 'n': return literal(p, "null");
-    default: return number(p);
+    case '{':
+        p->at++;
+        return members(p, '}', depth);
+    case '[':
+        p->at++;
+        return members(p, ']', depth);
+    case '"':
+        return string(p);
+    case 't':
+        return literal(p, "true");
+    case 'f':
+        return literal(p, "false");
+    case 'n':
+        return literal(p, "null");
+    default:
+        return number(p);
     }
 }
 

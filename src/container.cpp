@@ -155,8 +155,8 @@ static WalkStatus damaged(SmdhLocation* location, const char* why)
 
 // A header that must be read whole: a short read means the file ends before
 // it, which is the damage `cut_short` names.
-static WalkStatus read_header(WalkInput* input, SmdhLocation* location, uint64_t offset, uint8_t* out,
-                              size_t size, const char* cut_short)
+static WalkStatus read_header(WalkInput* input, SmdhLocation* location, uint64_t offset, uint8_t* out, size_t size,
+                              const char* cut_short)
 {
     size_t got = 0;
     switch (read_at(input, offset, out, size, &got)) {
@@ -306,10 +306,20 @@ static WalkStatus tmd_content_0_type(WalkInput* input, SmdhLocation* location, u
     }
     uint64_t signature_block = 0;
     switch (u8_to_u32(field, BIG)) {
-    case 0x10000: case 0x10003: signature_block = 0x240; break;
-    case 0x10001: case 0x10004: signature_block = 0x140; break;
-    case 0x10002: case 0x10005: signature_block = 0x80; break;
-    default: return damaged(location, "its TMD has an unknown signature type");
+    case 0x10000:
+    case 0x10003:
+        signature_block = 0x240;
+        break;
+    case 0x10001:
+    case 0x10004:
+        signature_block = 0x140;
+        break;
+    case 0x10002:
+    case 0x10005:
+        signature_block = 0x80;
+        break;
+    default:
+        return damaged(location, "its TMD has an unknown signature type");
     }
     uint64_t header = 0;
     if (!add_u64(tmd, signature_block, &header) || header > UINT64_MAX - TMD_FIRST_CHUNK) {

@@ -17,10 +17,10 @@
 
 // Exit statuses of the process.
 enum ExitStatus {
-    EXIT_DONE = 0,          // every requested icon was written
-    EXIT_USAGE = 1,         // usage error, or no icon to read in the input
-    EXIT_CANNOT_OPEN = 2,   // the input file cannot be opened
-    EXIT_ICON_FAILED = 3,   // one or more requested icons were not written
+    EXIT_DONE = 0,         // every requested icon was written
+    EXIT_USAGE = 1,        // usage error, or no icon to read in the input
+    EXIT_CANNOT_OPEN = 2,  // the input file cannot be opened
+    EXIT_ICON_FAILED = 3,  // one or more requested icons were not written
 };
 
 const size_t DERIVED_NAME_SIZE = 1024;
@@ -552,8 +552,7 @@ int GallivoxMain(int argc, char** argv)
 {
     if (argc <= 1) {
         puts("Gallivox v0.4 by Orrimand");
-        printf("Usage: %s -i <ICN File> -l <Large Icon> -s <Small Icon>\n",
-               argc == 1 ? argv[0] : "gallivox");
+        printf("Usage: %s -i <ICN File> -l <Large Icon> -s <Small Icon>\n", argc == 1 ? argv[0] : "gallivox");
         return EXIT_USAGE;
     }
     if (argc == 2 && strcmp(argv[1], "--version") == 0 && names_no_file(argv[1])) {
@@ -586,4 +585,3 @@ int GallivoxMain(int argc, char** argv)
     }
     return run_job(&job);
 }
-

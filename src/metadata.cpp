@@ -36,8 +36,8 @@ static const char* const LANGUAGE_CODES[SMDH_LANGUAGES] = {
 
 // Rating boards by byte index; null marks a reserved index.
 static const char* const RATING_BOARDS[SMDH_RATING_BOARDS] = {
-    "CERO", "ESRB", nullptr, "USK", "PEGI GEN", nullptr, "PEGI PRT", "PEGI BBFC",
-    "COB", "GRB", "CGSRR", nullptr, nullptr, nullptr, nullptr, nullptr,
+    "CERO", "ESRB", nullptr, "USK",   "PEGI GEN", nullptr, "PEGI PRT", "PEGI BBFC",
+    "COB",  "GRB",  "CGSRR", nullptr, nullptr,    nullptr, nullptr,    nullptr,
 };
 
 // Names of the bits of the region lockout and of the flags, lowest first;
@@ -46,9 +46,9 @@ static const char* const REGION_NAMES[] = {
     "Japan", "North America", "Europe", "Australia", "China", "Korea", "Taiwan",
 };
 static const char* const FLAG_NAMES[] = {
-    "visible", "auto_boot", "allow_3d", "require_eula", "autosave", "extended_banner",
-    "rating_required", "save_data", "record_usage", nullptr, "no_save_backup", nullptr,
-    "new_3ds", nullptr, "parental_restricted",
+    "visible",         "auto_boot",       "allow_3d",  "require_eula", "autosave",
+    "extended_banner", "rating_required", "save_data", "record_usage", nullptr,
+    "no_save_backup",  nullptr,           "new_3ds",   nullptr,        "parental_restricted",
 };
 
 // Stores the UTF-8 form of `code_point` (at most U+10FFFF) at `out`;
@@ -139,8 +139,10 @@ static int is_continuation(unsigned char byte)
 static size_t utf8_sequence_length(const unsigned char* bytes, size_t left)
 {
     unsigned char lead = bytes[0];
-    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
     if (length == 0 || length > left) {
         return 0;
     }
@@ -163,13 +165,27 @@ static size_t utf8_sequence_length(const unsigned char* bytes, size_t left)
 static void write_escaped_ascii(FILE* out, unsigned char c)
 {
     switch (c) {
-    case '"': fputs("\\\"", out); break;
-    case '\\': fputs("\\\\", out); break;
-    case '\n': fputs("\\n", out); break;
-    case '\t': fputs("\\t", out); break;
-    case '\r': fputs("\\r", out); break;
-    case '\b': fputs("\\b", out); break;
-    case '\f': fputs("\\f", out); break;
+    case '"':
+        fputs("\\\"", out);
+        break;
+    case '\\':
+        fputs("\\\\", out);
+        break;
+    case '\n':
+        fputs("\\n", out);
+        break;
+    case '\t':
+        fputs("\\t", out);
+        break;
+    case '\r':
+        fputs("\\r", out);
+        break;
+    case '\b':
+        fputs("\\b", out);
+        break;
+    case '\f':
+        fputs("\\f", out);
+        break;
     default:
         if (c < 0x20) {
             fprintf(out, "\\u%04X", c);
@@ -273,8 +289,8 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
 {
     fputs("  {\n    \"file\": ", out);
     WriteJsonString(out, file->path, strlen(file->path));
-    fprintf(out, ",\n    \"format\": \"%s\",\n    \"smdh_offset\": %" PRIu64 ",\n    \"version\": %u,\n",
-            file->format, file->smdh_offset, metadata->version);
+    fprintf(out, ",\n    \"format\": \"%s\",\n    \"smdh_offset\": %" PRIu64 ",\n    \"version\": %u,\n", file->format,
+            file->smdh_offset, metadata->version);
     write_titles(out, metadata);
     write_ratings(out, metadata);
     fprintf(out, "    \"region_lockout\": %" PRIu32 ",\n    \"regions\": ", metadata->region_lockout);

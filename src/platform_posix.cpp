@@ -163,8 +163,8 @@ static int create_temporary(const Target* target, char** temp)
     if (*temp == nullptr) {
         return -1;
     }
-    snprintf(*temp, size, "%.*s.%.*s.XXXXXX", static_cast<int>(dir_length), target->path,
-             static_cast<int>(name_length), name);
+    snprintf(*temp, size, "%.*s.%.*s.XXXXXX", static_cast<int>(dir_length), target->path, static_cast<int>(name_length),
+             name);
     int fd = mkstemp(*temp);
     // FAT file systems (memory cards among them) refuse permission bits:
     // the file then keeps the bits they give it.
@@ -179,8 +179,7 @@ static int create_temporary(const Target* target, char** temp)
 }
 
 // Writes the new file beside the target and renames it over the target.
-static int replace_through_temporary(const char* name, const Target* target, const unsigned char* data,
-                                     size_t size)
+static int replace_through_temporary(const char* name, const Target* target, const unsigned char* data, size_t size)
 {
     char* temp = nullptr;
     int fd = create_temporary(target, &temp);

@@ -180,8 +180,8 @@ static int write_and_close(HANDLE file, const unsigned char* data, size_t size)
 // A failure leaves what was written; nothing is removed.
 static int write_in_place(const wchar_t* name, const unsigned char* data, size_t size)
 {
-    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return last_error();
     }
@@ -223,8 +223,7 @@ static HANDLE create_temporary(const Target* target, wchar_t** temp)
 }
 
 // Writes the new file beside the target and moves it over the target.
-static int replace_through_temporary(const wchar_t* name, const Target* target, const unsigned char* data,
-                                     size_t size)
+static int replace_through_temporary(const wchar_t* name, const Target* target, const unsigned char* data, size_t size)
 {
     wchar_t* temp = nullptr;
     HANDLE file = create_temporary(target, &temp);

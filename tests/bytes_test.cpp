@@ -63,6 +63,8 @@ TEST(FixedWidth, RoundTripsEveryWidthAndOrder)
 TEST(EndianMemcpy, CopiesInOrderReversedOrNotAtAll)
 {
     const uint8_t source[5] = {1, 2, 3, 4, 5};
+    // A table, laid out by hand.
+    // clang-format off
     struct Case {
         int order;
         uint32_t length;
@@ -71,6 +73,7 @@ TEST(EndianMemcpy, CopiesInOrderReversedOrNotAtAll)
         {0, 5, {1, 2, 3, 4, 5, 9}}, {1, 5, {5, 4, 3, 2, 1, 9}}, {1, 2, {2, 1, 9, 9, 9, 9}},
         {2, 5, {9, 9, 9, 9, 9, 9}}, {-1, 5, {9, 9, 9, 9, 9, 9}}, {0, 0, {9, 9, 9, 9, 9, 9}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         Bytes destination(6, 9);
         endian_memcpy(destination.data(), source, c.length, c.order);
@@ -80,6 +83,8 @@ TEST(EndianMemcpy, CopiesInOrderReversedOrNotAtAll)
 
 TEST(CharToIntArray, ReadsEachTwoCharacterGroupOnItsOwn)
 {
+    // A table, laid out by hand.
+    // clang-format off
     struct Case {
         const char* text;
         int count;
@@ -100,6 +105,7 @@ TEST(CharToIntArray, ReadsEachTwoCharacterGroupOnItsOwn)
         {"ff", 0, 0, 16, {0x77, 0x77, 0x77, 0x77}},
         {"ff", -3, 0, 16, {0x77, 0x77, 0x77, 0x77}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         Bytes destination(4, 0x77);
         char_to_int_array(destination.data(), c.text, c.count, c.order, c.base);
@@ -129,6 +135,8 @@ TEST(ResolveFlag, OneEntryPerBitLowestFirst)
 
 TEST(AlignValue, RoundsUpToAnyAlignment)
 {
+    // A table, laid out by hand.
+    // clang-format off
     struct Case {
         uint32_t value, alignment, expected;
     } cases[] = {
@@ -137,6 +145,7 @@ TEST(AlignValue, RoundsUpToAnyAlignment)
         {4294967281u, 16, 0},  {4294967295u, 2, 0}, {4294967280u, 16, 4294967280u},
         {7, 0, 7},             {0, 0, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, align_value(c.value, c.alignment)) << c.value << " to " << c.alignment;
     }

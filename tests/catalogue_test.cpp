@@ -12,7 +12,7 @@ protected:
         CommandLine::SetUp();
         MakeDir(dir + "/out dir");
         write("my icon.icn", icn);
-        write("\xC3\xAF" "c\xC3\xB4ne \xE2\x98\x83.icn", icn);  // "ïcône ☃.icn"
+        write("ïcône ☃.icn", icn);
         write("long.png", {'k', 'e', 'e', 'p'});
     }
 
@@ -35,36 +35,48 @@ const std::string TOO_SHORT_LARGE = " is too short for the large icon.\n";
 
 TEST_F(Catalogue, HostileNamesAndPlaces)
 {
-    const std::string snowman = "\xC3\xAF" "c\xC3\xB4ne \xE2\x98\x83.icn";
+    const std::string snowman = "ïcône ☃.icn";
     const std::string long_input = long_path_to("a.icn", 4000);
     const std::string long_output = long_path_to("long out.png", 4000);
     ASSERT_EQ(4000u, long_input.size());
     ASSERT_EQ(4000u, long_output.size());
     const CliCase cases[] = {
-        {.name = "spaces", .args = {"-i", "my icon.icn", "-s", "out dir/s p.png"}, .status = 0,
+        {.name = "spaces",
+         .args = {"-i", "my icon.icn", "-s", "out dir/s p.png"},
+         .status = 0,
          .written = {{"out dir/s p.png", 's'}}},
         {.name = "spaces, one argument", .args = {"my icon.icn"}, .status = 0, .written = {{"my icon.png", 'l'}}},
-        {.name = "UTF-8 names", .args = {"-i", snowman, "-l", "\xE2\x98\x83.png"}, .status = 0,
-         .written = {{"\xE2\x98\x83.png", 'l'}}},
-        {.name = "UTF-8, one argument", .args = {snowman}, .status = 0,
-         .written = {{"\xC3\xAF" "c\xC3\xB4ne \xE2\x98\x83.png", 'l'}}},
-        {.name = "per-cent signs in failures", .args = {"-i", "%n%s.icn", "-l", "%s/%n.png"}, .status = 2,
+        {.name = "UTF-8 names", .args = {"-i", snowman, "-l", "☃.png"}, .status = 0, .written = {{"☃.png", 'l'}}},
+        {.name = "UTF-8, one argument", .args = {snowman}, .status = 0, .written = {{"ïcône ☃.png", 'l'}}},
+        {.name = "per-cent signs in failures",
+         .args = {"-i", "%n%s.icn", "-l", "%s/%n.png"},
+         .status = 2,
          .out = "Could not open %n%s.icn.\n"},
-        {.name = "per-cent signs in an output failure", .args = {"-i", "a.icn", "-l", "%s/%n.png"}, .status = 3,
+        {.name = "per-cent signs in an output failure",
+         .args = {"-i", "a.icn", "-l", "%s/%n.png"},
+         .status = 3,
          .err = "Could not write %s/%n.png: " + std::string(strerror(ENOENT)) + "\n"},
-        {.name = "4000-character paths", .args = {"-i", long_input, "-l", long_output}, .status = 0,
+        {.name = "4000-character paths",
+         .args = {"-i", long_input, "-l", long_output},
+         .status = 0,
          .written = {{"long out.png", 'l'}}},
-        {.name = "4000-character name, one argument", .args = {long_input}, .status = 1,
+        {.name = "4000-character name, one argument",
+         .args = {long_input},
+         .status = 1,
          .out = "[!] Input File Name Too Large for Output buffer\n"},
-        {.name = "one argument beginning with - that is missing", .args = {"-nothing"}, .status = 2,
+        {.name = "one argument beginning with - that is missing",
+         .args = {"-nothing"},
+         .status = 2,
          .out = "Could not open -nothing.\n"},
-        {.name = "magic alone, one argument", .args = {"magic.icn"}, .status = 3,
-         .err = "magic.icn" + TOO_SHORT_LARGE},
+        {.name = "magic alone, one argument", .args = {"magic.icn"}, .status = 3, .err = "magic.icn" + TOO_SHORT_LARGE},
         {.name = "same output for both icons, the second fails",
-         .args = {"-i", "no-large.icn", "-s", "x.png", "-l", "x.png"}, .status = 3,
-         .err = "no-large.icn" + TOO_SHORT_LARGE, .written = {{"x.png", 's'}}},
+         .args = {"-i", "no-large.icn", "-s", "x.png", "-l", "x.png"},
+         .status = 3,
+         .err = "no-large.icn" + TOO_SHORT_LARGE,
+         .written = {{"x.png", 's'}}},
         {.name = "existing output kept when the input is refused",
-         .args = {"-i", "a.icn", "-s", "long.png", "-l", "hard.png"}, .status = 1,
+         .args = {"-i", "a.icn", "-s", "long.png", "-l", "hard.png"},
+         .status = 1,
          .err = "Refusing to overwrite the input file hard.png.\n"},
     };
     for (const CliCase& c : cases) {

@@ -133,8 +133,10 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"marked.cia", 1, "marked.cia" + ENCRYPTED, {}},
         {"cut-head.3dsx", 1, "cut-head.3dsx is damaged: its header is cut short.\n", {}},
         {"cut-ext.3dsx", 1, "cut-ext.3dsx is damaged: its extended header is cut short.\n", {}},
-        {"cut-small.3dsx", 3,
-         "cut-small.3dsx is too short for the small icon.\ncut-small.3dsx is too short for the large icon.\n", {}},
+        {"cut-small.3dsx",
+         3,
+         "cut-small.3dsx is too short for the small icon.\ncut-small.3dsx is too short for the large icon.\n",
+         {}},
         {"cut-large.3dsx", 3, "cut-large.3dsx is too short for the large icon.\n", {{"s.png", 's'}}},
         {"cut-head.cxi", 1, "cut-head.cxi is damaged: its NCCH header is cut short.\n", {}},
         {"cut-exefs.cxi", 1, "cut-exefs.cxi is damaged: its ExeFS lies past its end.\n", {}},
@@ -172,7 +174,11 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
                 absent.push_back(png);
             }
         }
-        expect_case({.name = row.file, .args = args, .status = row.status, .err = row.err, .written = row.written,
+        expect_case({.name = row.file,
+                     .args = args,
+                     .status = row.status,
+                     .err = row.err,
+                     .written = row.written,
                      .absent = absent});
         RemoveTree(dir + "/s.png");
         RemoveTree(dir + "/l.png");
@@ -183,11 +189,16 @@ TEST_F(Containers, OneArgumentAndBatch)
 {
     const CliCase cases[] = {
         {.name = "one argument", .args = {"game.cia"}, .status = 0, .written = {{"game.png", 'l'}}},
-        {.name = "batch of failures", .args = {"--batch", "game.cxi", "crypt.cxi", "far.3dsx"}, .status = 1,
+        {.name = "batch of failures",
+         .args = {"--batch", "game.cxi", "crypt.cxi", "far.3dsx"},
+         .status = 1,
          .err = "crypt.cxi" + ENCRYPTED + "far.3dsx is damaged: its SMDH offset lies past its end.\n",
-         .written = {{"game.png", 'l'}}, .absent = {"crypt.png", "far.png"}},
+         .written = {{"game.png", 'l'}},
+         .absent = {"crypt.png", "far.png"}},
         // pair.png comes from pair.cia; pair.3dsx, with another icon, must not replace it.
-        {.name = "two files, one PNG", .args = {"--batch", "pair.cia", "pair.3dsx", "a.icn"}, .status = 3,
+        {.name = "two files, one PNG",
+         .args = {"--batch", "pair.cia", "pair.3dsx", "a.icn"},
+         .status = 3,
          .err = "Not replacing pair.png: written from pair.cia in this run.\n",
          .written = {{"pair.png", 'l'}, {"a.png", 'l'}}},
     };

@@ -59,6 +59,8 @@ struct Landing {
 
 TEST(RGB565toRGB24bit, ExpandsEachFieldWithZeroLowBits)
 {
+    // A table, laid out by hand.
+    // clang-format off
     struct Case {
         uint16_t pixel;
         uint8_t red, green, blue;
@@ -67,6 +69,7 @@ TEST(RGB565toRGB24bit, ExpandsEachFieldWithZeroLowBits)
         {0x07E0, 0, 252, 0},   {0x001F, 0, 0, 248},     {0x8000, 128, 0, 0},
         {0x0820, 8, 4, 0},     {0x0001, 0, 0, 8},       {0x0020, 0, 4, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         BGR24 colour = RGB565toRGB24bit(c.pixel);
         EXPECT_EQ(c.red, colour.red) << std::hex << c.pixel;
@@ -77,12 +80,15 @@ TEST(RGB565toRGB24bit, ExpandsEachFieldWithZeroLowBits)
 
 TEST(CTPKtoBMP, RawPixelsLandWhereTheTiledOrderPutsThem)
 {
+    // A table, laid out by hand.
+    // clang-format off
     const Landing landings[] = {
         {8, 0, 0, 0},     {8, 1, 1, 0},     {8, 2, 0, 1},     {8, 3, 1, 1},
         {8, 4, 2, 0},     {8, 16, 4, 0},    {8, 32, 0, 4},    {8, 63, 7, 7},
         {24, 64, 8, 0},   {24, 127, 15, 7}, {24, 191, 23, 7}, {24, 192, 0, 8},
         {24, 575, 23, 23}, {48, 383, 47, 7}, {48, 384, 0, 8}, {48, 2303, 47, 47},
     };
+    // clang-format on
     for (const Landing& l : landings) {
         std::vector<uint16_t> raw = numbered_pixels(l.side);
         std::vector<uint8_t> bmp(3 * l.side * l.side);

@@ -76,16 +76,18 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     put_utf16(full, title_at(3, 1), u"L");  // right after the full field
     put_utf16(full, title_at(4, 0), std::u16string(63, u'y') + u"\xD83D");
     std::vector<uint8_t> surrogates = icn;
-    put_utf16(surrogates, title_at(5, 0), u"\xD83D\xDE00 \xD800" u"A\xDC00\xDC00\xD800");
+    put_utf16(surrogates, title_at(5, 0),
+              u"\xD83D\xDE00 \xD800"
+              u"A\xDC00\xDC00\xD800");
     std::vector<uint8_t> settings = slice(0x24C0);
     const uint8_t ratings[16] = {0x8C, 0x20, 0x8F, 0xC0, 0xA0, 0, 0x8A, 0x99, 0x92, 0x00, 0x80, 0x85};
     std::copy(ratings, ratings + 16, settings.begin() + 0x2008);
     settings[0x2018] = 0x02;  // North America alone
     settings[0x2028] = 0x05;  // visible, allow_3d
     settings[0x2029] = 0x92;  // new_3ds; 0x200 and 0x8000 unknown
-    settings[0x202C] = 2;  // EULA minor
-    settings[0x202D] = 1;  // EULA major
-    settings[0x0004] = 3;  // version
+    settings[0x202C] = 2;     // EULA minor
+    settings[0x202D] = 1;     // EULA major
+    settings[0x0004] = 3;     // version
     std::vector<uint8_t> free_region = slice(0x2040);
     free_region[0x2018] = 0xFF;
     free_region[0x2019] = 0xFF;
@@ -97,18 +99,19 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     write("settings.icn", settings);
     write("free.icn", free_region);
 
-    std::string expected = "[" +
-        object("titles.icn", R"("titles": {
+    std::string expected = "[" + object("titles.icn", R"("titles": {
             "ja": {"short": "アイコン", "long": "", "publisher": ""},
             "en": {"short": "Gallivox", "long": "A tale\nof \"icons\" \\ and\ttabs\u0001", "publisher": "Orrimand"},
             "zh-Hans": {"short": "", "long": "图标", "publisher": ""},
-            "ru": {"short": "", "long": "", "publisher": "Значок"}})") + "," +
-        object("full.icn", R"("titles": {
+            "ru": {"short": "", "long": "", "publisher": "Значок"}})") +
+                           "," + object("full.icn", R"("titles": {
             "de": {"short": ")" + std::string(64, 'x') + R"(", "long": "L", "publisher": ""},
-            "it": {"short": ")" + std::string(63, 'y') + R"(\ufffd", "long": "", "publisher": ""}})") + "," +
-        object("surrogates.icn", R"("titles": {"es": {"short": "\ud83d\ude00 \ufffdA\ufffd\ufffd\ufffd", "long": "",
-            "publisher": ""}})") + "," +
-        object("settings.icn", R"("version": 3, "ratings": {
+            "it": {"short": ")" + std::string(63, 'y') + R"(\ufffd", "long": "", "publisher": ""}})") +
+                           "," +
+                           object("surrogates.icn",
+                                  R"("titles": {"es": {"short": "\ud83d\ude00 \ufffdA\ufffd\ufffd\ufffd", "long": "",
+            "publisher": ""}})") +
+                           "," + object("settings.icn", R"("version": 3, "ratings": {
             "CERO": {"age": 12, "pending": false, "no_restriction": false},
             "USK": {"age": 0, "pending": true, "no_restriction": false},
             "PEGI GEN": {"age": 0, "pending": false, "no_restriction": true},
@@ -118,9 +121,12 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
             "CGSRR": {"age": 0, "pending": false, "no_restriction": false}},
             "region_lockout": 2, "regions": ["North America"], "flags": 37381,
             "flag_names": ["visible", "allow_3d", "new_3ds"], "eula_version": "1.2",
-            "icons": {"small": true, "large": false})") + "," +
-        object("free.icn", R"("region_lockout": 2147483647, "regions": ["Japan", "North America", "Europe",
-            "Australia", "China", "Korea", "Taiwan"], "icons": {"small": false, "large": false})") + "]";
+            "icons": {"small": true, "large": false})") +
+                           "," +
+                           object("free.icn",
+                                  R"("region_lockout": 2147483647, "regions": ["Japan", "North America", "Europe",
+            "Australia", "China", "Korea", "Taiwan"], "icons": {"small": false, "large": false})") +
+                           "]";
     ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
@@ -155,7 +161,10 @@ TEST_F(Info, ContainersFailuresAndNames)
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 
     // No file described: still an array.
-    expect_case({.name = "nothing described", .args = {"--info", "missing.icn", "dir"}, .status = 2, .out = "[]\n",
+    expect_case({.name = "nothing described",
+                 .args = {"--info", "missing.icn", "dir"},
+                 .status = 2,
+                 .out = "[]\n",
                  .err = "Could not open missing.icn.\nCould not open dir.\n"});
 }
 
@@ -166,17 +175,21 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
     ProcessResult help = run({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ("", help.err);
-    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ",
-                             "--batch FILE...", "--info FILE...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status",
-                             "gallivox(1)"}) {
+    for (const char* part :
+         {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ", "--batch FILE...",
+          "--info FILE...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
     }
     const CliCase cases[] = {
         {.name = "version", .args = {"--version"}, .status = 0, .out = "Gallivox v0.4 by Orrimand\n"},
         {.name = "lone --info is an input", .args = {"--info"}, .status = 2, .out = "Could not open --info.\n"},
-        {.name = "--info beside an input", .args = {"--info", "-i", "a.icn", "-l", "b.png"}, .status = 0,
+        {.name = "--info beside an input",
+         .args = {"--info", "-i", "a.icn", "-l", "b.png"},
+         .status = 0,
          .written = {{"b.png", 'l'}}},
-        {.name = "--version among others", .args = {"--version", "a.icn"}, .status = 1,
+        {.name = "--version among others",
+         .args = {"--version", "a.icn"},
+         .status = 1,
          .err = "No input ICN data specified."},
     };
     for (const CliCase& c : cases) {

@@ -37,9 +37,13 @@ TEST(Pixels, EveryPixelOfBothIconsSurvivesTheRoundTrip)
         // Position coded into the colour: a flip, mirror or swapped tile shows.
         {"coordinates", [](size_t x, size_t y, size_t) { return PackRGB565(x * 5, y * 5, 255 - x * 5); }},
         {"one colour", [](size_t, size_t, size_t) { return PackRGB565(200, 100, 50); }},
-        {"grey ramp", [](size_t x, size_t y, size_t side) { return PackRGB565((x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side)); }},
+        {"grey ramp",
+         [](size_t x, size_t y, size_t side) {
+             return PackRGB565((x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side), (x + y) * 255 / (2 * side));
+         }},
         {"extremes", [](size_t x, size_t y, size_t) { return static_cast<uint16_t>((x + y) % 2 ? 0xFFFF : 0x8000); }},
-        {"tile numbers", [](size_t x, size_t y, size_t side) { return static_cast<uint16_t>((y / 8) * (side / 8) + x / 8 + 1) ; }},
+        {"tile numbers",
+         [](size_t x, size_t y, size_t side) { return static_cast<uint16_t>((y / 8) * (side / 8) + x / 8 + 1); }},
         {"noise", [](size_t x, size_t y, size_t side) { return PatternPixels(side, 7)[y * side + x]; }},
     };
     std::string dir = MakeScratchDir();
@@ -79,7 +83,9 @@ TEST(Pixels, BundledSampleDecodesToItsDrawing)
     ASSERT_EQ(0, r.status) << r.err;
     DecodedPng png = DecodePngFile(dir + "/l.png");
     ASSERT_EQ(0u, png.error);
-    auto at = [&](size_t x, size_t y) { return std::vector<uint8_t>(&png.rgba[4 * (y * 48 + x)], &png.rgba[4 * (y * 48 + x) + 4]); };
+    auto at = [&](size_t x, size_t y) {
+        return std::vector<uint8_t>(&png.rgba[4 * (y * 48 + x)], &png.rgba[4 * (y * 48 + x) + 4]);
+    };
     EXPECT_EQ((std::vector<uint8_t>{0, 48, 0, 255}), at(0, 0));
     EXPECT_EQ((std::vector<uint8_t>{248, 48, 0, 255}), at(47, 0));
     EXPECT_EQ((std::vector<uint8_t>{248, 0, 0, 255}), at(0, 47));

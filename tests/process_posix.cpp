@@ -18,7 +18,7 @@ static std::vector<std::string> wrapper_words()
     std::vector<std::string> words;
     const char* wrapper = getenv("GALLIVOX_TEST_WRAPPER");
     std::string word;
-    for (const char* c = wrapper != nullptr ? wrapper : ""; ; c++) {
+    for (const char* c = wrapper != nullptr ? wrapper : "";; c++) {
         if (*c == ' ' || *c == 0) {
             if (!word.empty()) {
                 words.push_back(word);
@@ -62,8 +62,7 @@ static std::vector<std::string> wrapper_words()
     _exit(127);
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                         uint64_t file_size_limit)
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd, uint64_t file_size_limit)
 {
     std::string capture_dir = MakeScratchDir();
     // An empty file of our own as standard input, not a device of the machine.
@@ -88,4 +87,3 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     RemoveTree(capture_dir);
     return result;
 }
-

@@ -53,8 +53,8 @@ static bool start_process(std::string& command_line, const std::string& cwd, con
     startup.hStdInput = inheritable_file(capture_dir + "\\stdin", GENERIC_READ, CREATE_ALWAYS);
     startup.hStdOutput = inheritable_file(capture_dir + "\\stdout", GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = inheritable_file(capture_dir + "\\stderr", GENERIC_WRITE, CREATE_ALWAYS);
-    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
-                                  &startup, &process);
+    BOOL started =
+        CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &startup, &process);
     error = started ? 0 : GetLastError();
     CloseHandle(startup.hStdInput);
     CloseHandle(startup.hStdOutput);

@@ -29,8 +29,7 @@ struct ProcessResult {
 // with an empty file as standard input; `file_size_limit`, when not 0, caps
 // the size of any file the child writes. The environment variable
 // GALLIVOX_TEST_WRAPPER names a command to run it under (valgrind, say).
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                         uint64_t file_size_limit = 0);
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd, uint64_t file_size_limit = 0);
 
 // An ICN file whose 24×24 and 48×48 icons hold the given row-order pixels.
 std::vector<uint8_t> MakeIcn(const std::vector<uint16_t>& small, const std::vector<uint16_t>& large);
@@ -76,4 +75,3 @@ const int DIRECTORY_WRITE_ERRNO = EISDIR;
 std::string Native(const std::string& text);
 
 #endif
-

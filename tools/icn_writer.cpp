@@ -92,7 +92,7 @@ std::vector<uint8_t> Wrap3dsx(const std::vector<uint8_t>& smdh)
 {
     std::vector<uint8_t> file(TDSX_SMDH_OFFSET);
     memcpy(file.data(), "3DSX", 4);
-    put_le(file, 0x04, 0x2C, 2);  // header size: with the extended header
+    put_le(file, 0x04, 0x2C, 2);    // header size: with the extended header
     put_le(file, 0x10, 0x1000, 4);  // code segment
     put_le(file, 0x20, TDSX_SMDH_OFFSET, 4);
     put_le(file, 0x24, smdh.size(), 4);
@@ -162,8 +162,7 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
     return cia;
 }
 
-std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh,
-                             bool encrypted)
+std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted)
 {
     CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted);
     std::vector<uint8_t> file = cia.head;
