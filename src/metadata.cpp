@@ -164,34 +164,17 @@ static size_t utf8_sequence_length(const unsigned char* bytes, size_t left)
 
 static void write_escaped_ascii(FILE* out, unsigned char c)
 {
-    switch (c) {
-    case '"':
-        fputs("\\\"", out);
-        break;
-    case '\\':
-        fputs("\\\\", out);
-        break;
-    case '\n':
-        fputs("\\n", out);
-        break;
-    case '\t':
-        fputs("\\t", out);
-        break;
-    case '\r':
-        fputs("\\r", out);
-        break;
-    case '\b':
-        fputs("\\b", out);
-        break;
-    case '\f':
-        fputs("\\f", out);
-        break;
-    default:
-        if (c < 0x20) {
-            fprintf(out, "\\u%04X", c);
-        } else {
-            fputc(c, out);
-        }
+    // The characters that JSON escapes by a letter, and their letters.
+    static const char by_letter[] = "\"\\\n\t\r\b\f";
+    static const char letters[] = "\"\\ntrbf";
+    const char* found = c != 0 ? strchr(by_letter, c) : nullptr;
+    if (found != nullptr) {
+        fputc('\\', out);
+        fputc(letters[found - by_letter], out);
+    } else if (c < 0x20) {
+        fprintf(out, "\\u%04X", c);
+    } else {
+        fputc(c, out);
     }
 }
 

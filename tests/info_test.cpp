@@ -65,7 +65,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
 {
     std::vector<uint8_t> titles = icn;
     put_utf16(titles, title_at(1, 0), u"Gallivox");
-    put_utf16(titles, title_at(1, 1), u"A tale\nof \"icons\" \\ and\ttabs\x01");
+    put_utf16(titles, title_at(1, 1), u"A tale\nof \"icons\" \\ and\ttabs\x01\r\b\f\x1F");
     put_utf16(titles, title_at(1, 2), u"Orrimand");
     put_utf16(titles, title_at(0, 0), u"アイコン");
     put_utf16(titles, title_at(10, 2), u"Значок");
@@ -101,7 +101,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
 
     std::string expected = "[" + object("titles.icn", R"("titles": {
             "ja": {"short": "アイコン", "long": "", "publisher": ""},
-            "en": {"short": "Gallivox", "long": "A tale\nof \"icons\" \\ and\ttabs\u0001", "publisher": "Orrimand"},
+            "en": {"short": "Gallivox", "long": "A tale\nof \"icons\" \\ and\ttabs\u0001\r\b\f\u001f", "publisher": "Orrimand"},
             "zh-Hans": {"short": "", "long": "图标", "publisher": ""},
             "ru": {"short": "", "long": "", "publisher": "Значок"}})") +
                            "," + object("full.icn", R"("titles": {
