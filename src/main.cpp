@@ -453,8 +453,13 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
 {
     uint8_t bytes[SMDH_SIZE];
     errno = 0;
-    size_t size = fseek(opened->smdh, 0, SEEK_SET) == 0 ? fread(bytes, 1, sizeof bytes, opened->smdh) : 0;
-    if (ferror(opened->smdh)) {
+    size_t size = 0;
+    int unreadable = fseek(opened->smdh, 0, SEEK_SET) != 0;
+    if (!unreadable) {
+        size = fread(bytes, 1, sizeof bytes, opened->smdh);
+        unreadable = ferror(opened->smdh);
+    }
+    if (unreadable) {
         fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
         return EXIT_CANNOT_OPEN;
     }
