@@ -86,9 +86,14 @@ void CTPKtoBMP(const uint16_t* raw, uint8_t* bmp, int32_t side)
     }
 }
 
+static int errno_or_eio()
+{
+    return errno != 0 ? errno : EIO;
+}
+
 static unsigned system_error(unsigned base)
 {
-    return base + static_cast<unsigned>(errno != 0 ? errno : EIO);
+    return base + static_cast<unsigned>(errno_or_eio());
 }
 
 IconFailure IconFailureKind(unsigned status)
@@ -196,6 +201,12 @@ static const IconSlot SLOTS[SLOT_COUNT] = {
     {"large", LARGE_ICON_OFFSET, LARGE_ICON_SIDE},
 };
 
+// Where a slot's icon block ends, from the start of the SMDH.
+static size_t slot_end(Slot slot)
+{
+    return static_cast<size_t>(SLOTS[slot].offset) + 2 * static_cast<size_t>(SLOTS[slot].side * SLOTS[slot].side);
+}
+
 // One input and what to write from it. The paths point into the argument
 // vector or a derived-name buffer. `line_end` ends the one message that has
 // no line end of its own ("is not an ICN file"): empty on a single run,
@@ -233,11 +244,6 @@ static void parse_options(int argc, char** argv, Job* job)
             job->outputs[SLOT_SMALL] = value;
         }
     }
-}
-
-static int errno_or_eio()
-{
-    return errno != 0 ? errno : EIO;
 }
 
 // A temporary file holding `size` bytes, read from its start; null with the
@@ -473,10 +479,8 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
         return EXIT_CANNOT_OPEN;
     }
     ParseSmdhMetadata(bytes, metadata);
-    const int32_t small_end = SMALL_ICON_OFFSET + 2 * SMALL_ICON_SIDE * SMALL_ICON_SIDE;
-    const int32_t large_end = LARGE_ICON_OFFSET + 2 * LARGE_ICON_SIDE * LARGE_ICON_SIDE;
     SmdhFileFacts facts = {job->input, SmdhFormatName(opened->location.format), opened->location.offset,
-                           size >= static_cast<size_t>(small_end), size >= static_cast<size_t>(large_end)};
+                           size >= slot_end(SLOT_SMALL), size >= slot_end(SLOT_LARGE)};
     fputs(first ? "\n" : ",\n", stdout);
     WriteSmdhJson(stdout, &facts, metadata);
     free(metadata);
