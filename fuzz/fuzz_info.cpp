@@ -1,5 +1,5 @@
-// Fuzz target: arbitrary bytes as an SMDH's metadata, and some of them as
-// the file's name, through the parsing and the JSON writing of --info. The
+// Fuzz target: arbitrary bytes as an SMDH's metadata, some of them as the
+// file's name and the rest as the title's identity, through the parsing and the JSON writing of --info. The
 // output must always be one valid JSON value of valid UTF-8, checked by a
 // strict parser of RFC 8259's grammar written here for the purpose.
 #include <cstdint>
@@ -210,7 +210,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t text_size = 0;
     FILE* out = open_memstream(&text, &text_size);
     require(out != nullptr, "open_memstream failed");
-    SmdhFileFacts facts = {name.c_str(), "SMDH", 0, 1, 0};
+    // Bytes past the metadata are the title's identity: a byte of flags
+    // saying which numbers are there, the numbers and the two codes.
+    TitleIdentity identity = {};
+    size_t used = (size > 0) + name_length + (smdh.size() - 4);
+    uint8_t fields[1 + 8 + 2 + PRODUCT_CODE_SIZE + MAKER_CODE_SIZE] = {0};
+    if (size > used) {
+        memcpy(fields, data + used, size - used < sizeof fields ? size - used : sizeof fields);
+    }
+    identity.has_title_id = fields[0] & 1;
+    identity.has_title_version = fields[0] & 2;
+    memcpy(&identity.title_id, fields + 1, 8);
+    memcpy(&identity.title_version, fields + 9, 2);
+    memcpy(identity.product_code, fields + 11, PRODUCT_CODE_SIZE);
+    memcpy(identity.maker_code, fields + 11 + PRODUCT_CODE_SIZE, MAKER_CODE_SIZE);
+    SmdhFileFacts facts = {name.c_str(), "SMDH", 0, 1, 0, &identity};
     fputs("[\n", out);
     WriteSmdhJson(out, &facts, metadata);
     fputs("\n]\n", out);

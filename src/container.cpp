@@ -21,6 +21,10 @@ const uint8_t NCCH_NO_CRYPTO = 0x04;
 const size_t NCCH_EXEFS_OFFSET = 0x1A0;
 const size_t NCCH_EXEFS_SIZE = 0x1A4;
 const size_t NCSD_PARTITION_0 = 0x120;
+// What an NCCH header says of its title.
+const size_t NCCH_MAKER_CODE = 0x110;
+const size_t NCCH_PROGRAM_ID = 0x118;
+const size_t NCCH_PRODUCT_CODE = 0x150;
 // A media unit beyond 4 GiB would make one unit of offset larger than any
 // card image; such a shift is damage, and it keeps unit × u32 within 64 bits.
 const unsigned MAX_MEDIA_UNIT_SHIFT = 23;
@@ -42,7 +46,13 @@ const uint32_t CIA_META_WITH_SMDH = 0x3AC0;
 const uint64_t CIA_META_SMDH_OFFSET = 0x400;
 // TMD: after the signature block, a 0xC4-byte header, 64 content-info records
 // of 0x24 bytes, then the chunk records.
-const uint64_t TMD_CONTENT_COUNT = 0x9E;
+// The TMD header's fields that the walk reads, in one run: the title ID
+// (u64 BE) at 0x4C to the content count (u16 BE) at 0x9E, the title version
+// (u16 BE) at 0x9C; offsets below are within that run.
+const uint64_t TMD_TITLE_ID = 0x4C;
+const size_t TMD_FIELDS_SIZE = 0xA0 - 0x4C;
+const size_t TMD_TITLE_VERSION = 0x9C - 0x4C;
+const size_t TMD_CONTENT_COUNT = 0x9E - 0x4C;
 const uint64_t TMD_FIRST_CHUNK = 0xC4 + 64 * 0x24;
 const size_t TMD_CHUNK_SIZE = 0x30;
 const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
@@ -83,6 +93,7 @@ int BeginWalk(WalkInput* input, FILE* stream, int seekable)
     errno = 0;
     input->head_size = fread(input->head, 1, WALK_HEAD_SIZE, stream);
     input->position = input->head_size;
+    input->identity = nullptr;
     return ferror(stream) ? errno_or_eio() : 0;
 }
 
@@ -214,6 +225,22 @@ static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t 
     return WALK_NO_ICON;
 }
 
+// Takes the identity fields of an NCCH `header`, when the walk wants them:
+// its program ID too where nothing outside it names the title (a CIA's TMD
+// does).
+static void identity_from_ncch(TitleIdentity* identity, const uint8_t* header, int with_program_id)
+{
+    if (identity == nullptr) {
+        return;
+    }
+    if (with_program_id) {
+        identity->has_title_id = 1;
+        identity->title_id = u8_to_u64(header + NCCH_PROGRAM_ID, LITTLE);
+    }
+    memcpy(identity->product_code, header + NCCH_PRODUCT_CODE, PRODUCT_CODE_SIZE);
+    memcpy(identity->maker_code, header + NCCH_MAKER_CODE, MAKER_CODE_SIZE);
+}
+
 // Follows the NCCH whose 0x200-byte `header` was read at `base` to its icon.
 static WalkStatus ncch_icon(WalkInput* input, SmdhLocation* location, uint64_t base, const uint8_t* header)
 {
@@ -243,6 +270,7 @@ static WalkStatus locate_in_ncch(WalkInput* input, SmdhLocation* location)
     if (input->head_size < NCCH_HEADER_SIZE) {
         return damaged(location, "its NCCH header is cut short");
     }
+    identity_from_ncch(input->identity, input->head, 1);
     return ncch_icon(input, location, 0, input->head);
 }
 
@@ -269,6 +297,7 @@ static WalkStatus locate_in_ncsd(WalkInput* input, SmdhLocation* location)
     if (!has_ncch_magic(header)) {
         return damaged(location, "its partition 0 is not an NCCH");
     }
+    identity_from_ncch(input->identity, header, 1);
     return ncch_icon(input, location, base, header);
 }
 
@@ -294,46 +323,74 @@ static WalkStatus locate_in_3dsx(WalkInput* input, SmdhLocation* location)
     return WALK_FOUND;
 }
 
+// The bytes of the signature block that a TMD's signature type (u32 BE)
+// introduces, type included; 0 for a type that is unknown.
+static uint64_t tmd_signature_block(uint32_t type)
+{
+    switch (type) {
+    case 0x10000:
+    case 0x10003:
+        return 0x240;
+    case 0x10001:
+    case 0x10004:
+        return 0x140;
+    case 0x10002:
+    case 0x10005:
+        return 0x80;
+    default:
+        return 0;
+    }
+}
+
+// Reads the TMD at `tmd`: where its header starts into `header`, and the
+// header's fields from the title ID to the content count into `fields`
+// (TMD_FIELDS_SIZE bytes).
+static WalkStatus read_tmd_fields(WalkInput* input, SmdhLocation* location, uint64_t tmd, uint64_t* header,
+                                  uint8_t* fields)
+{
+    uint8_t type[4];
+    const char* cut_short = "its TMD lies past its end";
+    WalkStatus status = read_header(input, location, tmd, type, sizeof type, cut_short);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    uint64_t signature_block = tmd_signature_block(u8_to_u32(type, BIG));
+    if (signature_block == 0) {
+        return damaged(location, "its TMD has an unknown signature type");
+    }
+    if (!add_u64(tmd, signature_block, header) || *header > UINT64_MAX - TMD_FIRST_CHUNK) {
+        return damaged(location, "its TMD offset overflows");
+    }
+    return read_header(input, location, *header + TMD_TITLE_ID, fields, TMD_FIELDS_SIZE, cut_short);
+}
+
+static void identity_from_tmd(TitleIdentity* identity, const uint8_t* fields)
+{
+    if (identity == nullptr) {
+        return;
+    }
+    identity->has_title_id = 1;
+    identity->title_id = u8_to_u64(fields, BIG);
+    identity->has_title_version = 1;
+    identity->title_version = u8_to_u16(fields + TMD_TITLE_VERSION, BIG);
+}
+
 // The chunk record of content 0 from the TMD at `tmd`: WALK_FOUND with its
 // type in `type`, or why it cannot be had.
 static WalkStatus tmd_content_0_type(WalkInput* input, SmdhLocation* location, uint64_t tmd, uint16_t* type)
 {
-    uint8_t field[4];
-    const char* cut_short = "its TMD lies past its end";
-    WalkStatus status = read_header(input, location, tmd, field, 4, cut_short);
-    if (status != WALK_FOUND) {
-        return status;
-    }
-    uint64_t signature_block = 0;
-    switch (u8_to_u32(field, BIG)) {
-    case 0x10000:
-    case 0x10003:
-        signature_block = 0x240;
-        break;
-    case 0x10001:
-    case 0x10004:
-        signature_block = 0x140;
-        break;
-    case 0x10002:
-    case 0x10005:
-        signature_block = 0x80;
-        break;
-    default:
-        return damaged(location, "its TMD has an unknown signature type");
-    }
     uint64_t header = 0;
-    if (!add_u64(tmd, signature_block, &header) || header > UINT64_MAX - TMD_FIRST_CHUNK) {
-        return damaged(location, "its TMD offset overflows");
-    }
-    status = read_header(input, location, header + TMD_CONTENT_COUNT, field, 2, cut_short);
+    uint8_t fields[TMD_FIELDS_SIZE];
+    WalkStatus status = read_tmd_fields(input, location, tmd, &header, fields);
     if (status != WALK_FOUND) {
         return status;
     }
-    if (u8_to_u16(field, BIG) == 0) {
+    identity_from_tmd(input->identity, fields);
+    if (u8_to_u16(fields + TMD_CONTENT_COUNT, BIG) == 0) {
         return WALK_NO_ICON;
     }
     uint8_t chunk[TMD_CHUNK_SIZE];
-    status = read_header(input, location, header + TMD_FIRST_CHUNK, chunk, sizeof chunk, cut_short);
+    status = read_header(input, location, header + TMD_FIRST_CHUNK, chunk, sizeof chunk, "its TMD lies past its end");
     if (status != WALK_FOUND) {
         return status;
     }
@@ -342,6 +399,27 @@ static WalkStatus tmd_content_0_type(WalkInput* input, SmdhLocation* location, u
     }
     *type = u8_to_u16(chunk + 6, BIG);
     return WALK_FOUND;
+}
+
+// The identity of a CIA whose SMDH lies in its meta section, which needs
+// neither its TMD nor its content: read for the caller that wants it, each
+// field that cannot be read left absent. Every byte read here lies ahead of
+// the SMDH (the TMD's fields end within 0x2E4 bytes of the TMD, the content
+// header within 0x200 of the content, the SMDH 0x400 past both).
+static void cia_meta_identity(WalkInput* input, uint64_t tmd, uint64_t content, uint64_t content_size)
+{
+    SmdhLocation ignored;
+    uint64_t header = 0;
+    uint8_t fields[TMD_FIELDS_SIZE];
+    if (read_tmd_fields(input, &ignored, tmd, &header, fields) == WALK_FOUND) {
+        identity_from_tmd(input->identity, fields);
+    }
+    uint8_t ncch[NCCH_HEADER_SIZE];
+    if (content_size >= NCCH_HEADER_SIZE &&
+        read_header(input, &ignored, content, ncch, sizeof ncch, "its content lies past its end") == WALK_FOUND &&
+        has_ncch_magic(ncch)) {
+        identity_from_ncch(input->identity, ncch, 0);
+    }
 }
 
 // Content 0 of a CIA without a usable meta section, read as an NCCH.
@@ -367,6 +445,7 @@ static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64
     if (!has_ncch_magic(header)) {
         return WALK_NO_ICON;
     }
+    identity_from_ncch(input->identity, header, 0);
     return ncch_icon(input, location, content, header);
 }
 
@@ -393,6 +472,9 @@ static WalkStatus locate_in_cia(WalkInput* input, SmdhLocation* location)
     if (!add_u64(meta, CIA_META_SMDH_OFFSET, &location->offset) || !add_u64(meta, meta_size, &location->end)) {
         return damaged(location, "its meta section offset overflows");
     }
+    if (input->identity != nullptr) {
+        cia_meta_identity(input, tmd, content, content_size);
+    }
     return WALK_FOUND;
 }
 
@@ -404,6 +486,9 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
     location->end = UINT64_MAX;
     location->damage = nullptr;
     location->error = 0;
+    if (input->identity != nullptr) {
+        memset(input->identity, 0, sizeof *input->identity);
+    }
     if (size >= 4 && memcmp(head, "SMDH", 4) == 0) {
         location->format = FORMAT_SMDH;
         return WALK_FOUND;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "metadata.h"
+
 // Bytes in a whole SMDH: its metadata (0x2040 bytes) and both icons.
 const size_t SMDH_SIZE = 0x36C0;
 // How many of an input's first bytes the walk keeps: every outer header
@@ -36,6 +38,10 @@ struct WalkInput {
     uint8_t head[WALK_HEAD_SIZE];
     size_t head_size;   // fewer than WALK_HEAD_SIZE when the input is that short
     uint64_t position;  // the end of the furthest read
+    // Where LocateSmdh stores the title's identity, zeroed first; null (as
+    // BeginWalk leaves it) reads nothing for it. The identity's headers all
+    // lie ahead of the SMDH, so a pipe gives what the file gives.
+    TitleIdentity* identity;
 };
 
 // Where the walk found the SMDH, or why it did not.
@@ -56,6 +62,7 @@ int BeginWalk(WalkInput* input, FILE* stream, int seekable);
 // to the SMDH. Fills `location` and returns WALK_FOUND, or the reason there
 // is none (WALK_NOT_ICN to WALK_UNREADABLE), with `damage` or `error` set
 // for the last two. Every offset is checked before it is used, in 64 bits.
+// A field of the identity that cannot be read is left absent, never an error.
 WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location);
 
 // Reads the found SMDH into `bytes` (SMDH_SIZE bytes): from its offset to its

@@ -225,6 +225,7 @@ struct OpenedInput {
     FILE* file;  // the input as opened; the outputs are checked against it
     FILE* smdh;  // the SMDH's bytes from its first: `file` itself, or a copy
     SmdhLocation location;
+    TitleIdentity* identity;  // set by the caller: where the walk stores it, or null
 };
 
 // Scans options from index 1 up to argc - 2: the last argument is only ever
@@ -306,6 +307,7 @@ static int find_smdh(const Job* job, OpenedInput* opened)
         }
         return EXIT_CANNOT_OPEN;
     }
+    walk.identity = opened->identity;
     SmdhLocation* location = &opened->location;
     WalkStatus status = LocateSmdh(&walk, location);
     if (status == WALK_FOUND && location->format == FORMAT_SMDH && seekable) {
@@ -392,6 +394,7 @@ static int write_slot(FILE* smdh, const Job* job, Slot slot)
 static int run_job(const Job* job)
 {
     OpenedInput opened;
+    opened.identity = nullptr;
     int status = open_input(job, &opened);
     if (status != EXIT_DONE) {
         return status;
@@ -479,8 +482,12 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
         return EXIT_CANNOT_OPEN;
     }
     ParseSmdhMetadata(bytes, metadata);
-    SmdhFileFacts facts = {job->input, SmdhFormatName(opened->location.format), opened->location.offset,
-                           size >= slot_end(SLOT_SMALL), size >= slot_end(SLOT_LARGE)};
+    SmdhFileFacts facts = {job->input,
+                           SmdhFormatName(opened->location.format),
+                           opened->location.offset,
+                           size >= slot_end(SLOT_SMALL),
+                           size >= slot_end(SLOT_LARGE),
+                           opened->identity};
     fputs(first ? "\n" : ",\n", stdout);
     WriteSmdhJson(stdout, &facts, metadata);
     free(metadata);
@@ -498,6 +505,8 @@ static int run_info(int argc, char** argv)
     for (int i = 2; i < argc; i++) {
         Job job = {argv[i], {nullptr, nullptr}, "\n", stderr};
         OpenedInput opened;
+        TitleIdentity identity;
+        opened.identity = &identity;
         int status = open_input(&job, &opened);
         if (status == EXIT_DONE) {
             status = describe_smdh(&job, &opened, described == 0);

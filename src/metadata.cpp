@@ -268,12 +268,61 @@ static void write_bit_names(FILE* out, uint32_t bits, const char* const* names, 
     fputc(']', out);
 }
 
+// Writes a code field of `size` bytes (ASCII padded with zero bytes) as a
+// JSON string: up to its first zero byte, each byte outside printable ASCII
+// as U+FFFD; null when that leaves nothing.
+static void write_code(FILE* out, const uint8_t* field, size_t size)
+{
+    size_t length = 0;
+    while (length < size && field[length] != 0) {
+        length++;
+    }
+    if (length == 0) {
+        fputs("null", out);
+        return;
+    }
+    fputc('"', out);
+    for (size_t i = 0; i < length; i++) {
+        if (field[i] >= 0x20 && field[i] <= 0x7E) {
+            write_escaped_ascii(out, field[i]);
+        } else {
+            fputs(REPLACEMENT_UTF8, out);
+        }
+    }
+    fputc('"', out);
+}
+
+static void write_identity(FILE* out, const TitleIdentity* identity)
+{
+    static const TitleIdentity none = {};
+    if (identity == nullptr) {
+        identity = &none;
+    }
+    fputs("    \"title_id\": ", out);
+    if (identity->has_title_id) {
+        fprintf(out, "\"%016" PRIX64 "\"", identity->title_id);
+    } else {
+        fputs("null", out);
+    }
+    fputs(",\n    \"product_code\": ", out);
+    write_code(out, identity->product_code, PRODUCT_CODE_SIZE);
+    fputs(",\n    \"maker_code\": ", out);
+    write_code(out, identity->maker_code, MAKER_CODE_SIZE);
+    fputs(",\n    \"title_version\": ", out);
+    if (identity->has_title_version) {
+        fprintf(out, "%u,\n", identity->title_version);
+    } else {
+        fputs("null,\n", out);
+    }
+}
+
 void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* metadata)
 {
     fputs("  {\n    \"file\": ", out);
     WriteJsonString(out, file->path, strlen(file->path));
-    fprintf(out, ",\n    \"format\": \"%s\",\n    \"smdh_offset\": %" PRIu64 ",\n    \"version\": %u,\n", file->format,
-            file->smdh_offset, metadata->version);
+    fprintf(out, ",\n    \"format\": \"%s\",\n    \"smdh_offset\": %" PRIu64 ",\n", file->format, file->smdh_offset);
+    write_identity(out, file->identity);
+    fprintf(out, "    \"version\": %u,\n", metadata->version);
     write_titles(out, metadata);
     write_ratings(out, metadata);
     fprintf(out, "    \"region_lockout\": %" PRIu32 ",\n    \"regions\": ", metadata->region_lockout);

@@ -34,6 +34,20 @@ struct SmdhMetadata {
     uint8_t eula_minor;
 };
 
+// What a file's headers say of the title they carry: the fields catalogues
+// key on. A text field is kept as stored (its text ends at its first zero
+// byte; all zero: there is none); a number has a flag that says it was read.
+const size_t PRODUCT_CODE_SIZE = 0x10;
+const size_t MAKER_CODE_SIZE = 2;
+struct TitleIdentity {
+    int has_title_id;
+    uint64_t title_id;
+    uint8_t product_code[PRODUCT_CODE_SIZE];
+    uint8_t maker_code[MAKER_CODE_SIZE];
+    int has_title_version;
+    uint16_t title_version;
+};
+
 // What the JSON object says about the file around the SMDH.
 struct SmdhFileFacts {
     const char* path;    // as given; any bytes
@@ -41,6 +55,7 @@ struct SmdhFileFacts {
     uint64_t smdh_offset;
     int small_icon;  // whether each icon block lies whole inside the SMDH's extent
     int large_icon;
+    const TitleIdentity* identity;  // every field absent when null
 };
 
 // Decodes the UTF-16LE string of `units` code units at `field` into `out`

@@ -31,7 +31,8 @@ size_t title_at(size_t language, int text)
 // What every row's object holds unless the row says otherwise.
 std::string object(const std::string& file, const std::string& fields)
 {
-    std::string defaults = R"("format": "SMDH", "smdh_offset": 0, "version": 0, "titles": {}, "ratings": {},
+    std::string defaults = R"("format": "SMDH", "smdh_offset": 0, "title_id": null, "product_code": null,
+        "maker_code": null, "title_version": null, "version": 0, "titles": {}, "ratings": {},
         "region_lockout": 0, "regions": [], "flags": 0, "flag_names": [], "eula_version": "0.0",
         "icons": {"small": true, "large": true})";
     // Later keys win in Python's json: the row's fields override the defaults.
@@ -135,30 +136,63 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
 
 TEST_F(Info, ContainersFailuresAndNames)
 {
+    const TitleFields card = {
+        .title_id = 0x0004000000123400, .product_code = "CTR-P-ABCD", .maker_code = "01", .title_version = 0};
+    // The TMD's title ID differs from the content's program ID: the TMD's wins.
+    const TitleFields tmd = {
+        .title_id = 0x000400000ABCDE00, .product_code = "", .maker_code = "", .title_version = 1040};
+    const TitleFields odd = {.title_id = 0,
+                             .product_code = std::string("CTR\x01\x7F\xC3\xA9\"", 8),
+                             .maker_code = "\xFF",
+                             .title_version = 0};
     write("game.3dsx", Wrap3dsx(icn));
-    write("game.cxi", WrapNcch(icn, true));
-    write("game.3ds", WrapNcsd(WrapNcch(icn, true)));
-    const std::vector<uint8_t> content = WrapNcch(icn, true);
-    write("game.cia", WrapCia(content, icn, false));
+    write("game.cxi", WrapNcch(icn, true, card));
+    write("game.3ds", WrapNcsd(WrapNcch(icn, true, card)));
+    const std::vector<uint8_t> content = WrapNcch(icn, true, card);
+    std::vector<uint8_t> cia = WrapCia(content, icn, false, tmd);
+    write("game.cia", cia);
+    write("plain.cia", WrapCia(content, {}, false, tmd));
+    write("data.cia", WrapCia(std::vector<uint8_t>(0x200, 7), icn, false, tmd));  // content 0 no NCCH
+    cia[CIA_TMD] = 0x77;  // an unknown signature type: the TMD's fields are gone, the content's stay
+    write("signature.cia", cia);
+    write("odd.cxi", WrapNcch(icn, true, odd));
+    write("zero.cxi", WrapNcch(icn, true));
     write("crypt.cxi", WrapNcch(icn, false));
     write("titles-cut.icn", slice(0x2000));
     const std::string cia_offset = std::to_string(CiaAround(content.size(), icn, false).meta_offset + 0x400);
     const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence
     write(non_utf8, icn);
 
-    ProcessResult r = run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia",
-                           "titles-cut.icn", "crypt.cxi", "dir", non_utf8});
+    ProcessResult r =
+        run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia", "titles-cut.icn",
+             "crypt.cxi", "dir", non_utf8, "plain.cia", "data.cia", "signature.cia", "odd.cxi", "zero.cxi"});
     EXPECT_EQ(3, r.status);
     EXPECT_EQ("Could not open missing.icn.\nbad.icn is not an ICN file\n"
               "titles-cut.icn is too short for its titles.\ncrypt.cxi is encrypted; its icon cannot be read.\n"
               "Could not open dir.\n",
               r.err);
-    const std::string expected = "[" + object("game.3dsx", R"("format": "3DSX", "smdh_offset": 4140)") + "," +
-                                 object("game.cxi", R"("format": "NCCH", "smdh_offset": 2048)") + "," +
-                                 object("game.3ds", R"("format": "NCSD", "smdh_offset": 18432)") + "," +
-                                 object("game.cia", R"("format": "CIA", "smdh_offset": )" + cia_offset) + "," +
-                                 object("n\ufffd\ufffd(.icn", "") + "]";
+    const std::string codes_json = R"("product_code": "CTR-P-ABCD", "maker_code": "01")";
+    const std::string card_json = R"("title_id": "0004000000123400", )" + codes_json;
+    const std::string tmd_json = R"("title_id": "000400000ABCDE00", "title_version": 1040)";
+    const std::string cia_json = R"("format": "CIA", "smdh_offset": )" + cia_offset + ", ";
+    const std::string expected =
+        "[" + object("game.3dsx", R"("format": "3DSX", "smdh_offset": 4140)") + "," +
+        object("game.cxi", R"("format": "NCCH", "smdh_offset": 2048, )" + card_json) + "," +
+        object("game.3ds", R"("format": "NCSD", "smdh_offset": 18432, )" + card_json) + "," +
+        object("game.cia", cia_json + codes_json + ", " + tmd_json) + "," + object("n\ufffd\ufffd(.icn", "") + "," +
+        object("plain.cia", R"("format": "CIA", "smdh_offset": 16640, )" + codes_json + ", " + tmd_json) + "," +
+        object("data.cia", R"("format": "CIA", "smdh_offset": 16128, )" + tmd_json) + "," +
+        object("signature.cia", cia_json + codes_json) + "," +
+        object("odd.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000",
+            "product_code": "CTR\ufffd\ufffd\ufffd\ufffd\"", "maker_code": "\ufffd")") +
+        "," + object("zero.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000")") + "]";
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
+
+    // Through a pipe, the same object: every field lies ahead of the SMDH.
+    ProcessResult piped = RunProcess({"/bin/sh", "-c", "cat game.cia | '" + BINARY + "' --info /dev/stdin"}, dir);
+    EXPECT_EQ(0, piped.status);
+    EXPECT_TRUE(same_json("[" + object("/dev/stdin", cia_json + codes_json + ", " + tmd_json) + "]", piped.out))
+        << piped.out;
 
     // No file described: still an array.
     expect_case({.name = "nothing described",

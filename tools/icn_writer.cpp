@@ -100,7 +100,13 @@ std::vector<uint8_t> Wrap3dsx(const std::vector<uint8_t>& smdh)
     return file;
 }
 
-std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain)
+// Stores `text` in the field of `size` bytes at `at`, cut to fit.
+static void put_code(std::vector<uint8_t>& bytes, size_t at, const std::string& text, size_t size)
+{
+    std::copy_n(text.begin(), std::min(text.size(), size), bytes.begin() + static_cast<ptrdiff_t>(at));
+}
+
+std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain, const TitleFields& title)
 {
     const size_t unit = 0x200;
     std::vector<uint8_t> file(NCCH_SMDH_OFFSET);
@@ -109,6 +115,9 @@ std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain)
     file.resize((file.size() + unit - 1) / unit * unit);
     memcpy(&file[0x100], "NCCH", 4);
     put_le(file, 0x104, file.size() / unit, 4);
+    put_code(file, 0x110, title.maker_code, 2);
+    put_le(file, 0x118, title.title_id, 8);
+    put_code(file, 0x150, title.product_code, 0x10);
     file[0x18F] = plain ? 0x04 : 0x00;
     put_le(file, 0x1A0, NCCH_EXEFS / unit, 4);
     put_le(file, 0x1A4, (file.size() - NCCH_EXEFS) / unit, 4);
@@ -129,12 +138,14 @@ std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch)
     put_bytes(file, NCSD_PARTITION_0, ncch);
     memcpy(&file[0x100], "NCSD", 4);
     put_le(file, 0x104, 0x100000, 4);  // the card's capacity, far beyond the file
+    std::copy_n(ncch.begin() + 0x118, 8, file.begin() + 0x108);
     put_le(file, 0x120, NCSD_PARTITION_0 / 0x200, 4);
     put_le(file, 0x124, (ncch.size() + 0x1FF) / 0x200, 4);
     return file;
 }
 
-CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted)
+CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted,
+                   const TitleFields& title)
 {
     const uint32_t certificates_size = 0xA00;
     const uint32_t ticket_size = 0x350;
@@ -150,6 +161,8 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
     cia.head[0x20] = 0x80;  // content 0 present
     put_be(cia.head, CIA_TMD, 0x10004, 4);
     const size_t tmd_header = CIA_TMD + 0x140;
+    put_be(cia.head, tmd_header + 0x4C, title.title_id, 8);
+    put_be(cia.head, tmd_header + 0x9C, title.title_version, 2);
     put_be(cia.head, tmd_header + 0x9E, 1, 2);  // one content
     const size_t chunk = tmd_header + 0xC4 + 64 * 0x24;
     put_be(cia.head, chunk + 6, encrypted ? 1 : 0, 2);
@@ -162,9 +175,10 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
     return cia;
 }
 
-std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted)
+std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted,
+                             const TitleFields& title)
 {
-    CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted);
+    CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted, title);
     std::vector<uint8_t> file = cia.head;
     put_bytes(file, CIA_CONTENT, content);
     file.resize(cia.meta_offset);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 const size_t ICN_FILE_SIZE = 14016;
@@ -34,6 +35,15 @@ uint16_t PackRGB565(unsigned red, unsigned green, unsigned blue);
 // Each wraps whole bytes in the headers the walk reads; all else is zero.
 // The fixed places below let tests damage one field at a time.
 
+// What an NCCH header (program ID, product and maker codes) or a TMD (title
+// ID and version) says of its title. Codes longer than their fields are cut.
+struct TitleFields {
+    uint64_t title_id = 0;
+    std::string product_code;
+    std::string maker_code;
+    uint16_t title_version = 0;
+};
+
 // 3DSX: a 0x2C-byte header (with the extended header), 0x1000 bytes of
 // code, then the SMDH, at an offset that is a multiple of 4 but not of 16.
 const size_t TDSX_SMDH_OFFSET = 0x102C;
@@ -44,16 +54,17 @@ std::vector<uint8_t> Wrap3dsx(const std::vector<uint8_t>& smdh);
 // "icon". NoCrypto is set when `plain`.
 const size_t NCCH_EXEFS = 0x200;
 const size_t NCCH_SMDH_OFFSET = NCCH_EXEFS + 0x200 + 0x400;
-std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain);
+std::vector<uint8_t> WrapNcch(const std::vector<uint8_t>& smdh, bool plain, const TitleFields& title = {});
 
-// NCSD: partition 0 is `ncch`, at 0x4000.
+// NCSD: partition 0 is `ncch`, at 0x4000; the media ID is its program ID.
 const size_t NCSD_PARTITION_0 = 0x4000;
 std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch);
 
 // CIA: header, certificate chain, ticket and a TMD (signature type
 // 0x10004) for one content, then the content and, when `meta_smdh` is not
 // empty, a meta section of 0x3AC0 bytes with the SMDH at 0x400. The TMD
-// marks the content encrypted when `encrypted`.
+// marks the content encrypted when `encrypted`, and carries `title`'s title
+// ID and version.
 const size_t CIA_TMD = 0x2DC0;
 const size_t CIA_CONTENT = 0x3900;
 struct CiaParts {
@@ -61,8 +72,9 @@ struct CiaParts {
     uint64_t meta_offset;       // where the meta section starts
     std::vector<uint8_t> meta;  // empty when there is none
 };
-CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted);
-std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh,
-                             bool encrypted);
+CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted,
+                   const TitleFields& title = {});
+std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted,
+                             const TitleFields& title = {});
 
 #endif
