@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memcpy(&identity.title_version, fields + 9, 2);
     memcpy(identity.product_code, fields + 11, PRODUCT_CODE_SIZE);
     memcpy(identity.maker_code, fields + 11 + PRODUCT_CODE_SIZE, MAKER_CODE_SIZE);
-    SmdhFileFacts facts = {name.c_str(), "SMDH", 0, 1, 0, &identity};
+    SmdhFileFacts facts = {name.c_str(), "SMDH", fields[0] & 4 ? "Z3DS" : nullptr, fields[0] & 8, 0, 1, 0, &identity};
     fputs("[\n", out);
     WriteSmdhJson(out, &facts, metadata);
     fputs("\n]\n", out);

@@ -60,7 +60,8 @@ const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
 // What the discarding of a pipe's bytes reads at a time.
 const size_t SKIP_CHUNK = 0x10000;
 
-enum ReadResult { READ_WHOLE, READ_SHORT, READ_FAILED, READ_BEHIND };
+// READ_DAMAGED: a Z3DS file's structure failed (its reader says how).
+enum ReadResult { READ_WHOLE, READ_SHORT, READ_FAILED, READ_BEHIND, READ_DAMAGED };
 
 static int add_u64(uint64_t a, uint64_t b, uint64_t* sum)
 {
@@ -94,7 +95,36 @@ int BeginWalk(WalkInput* input, FILE* stream, int seekable)
     input->head_size = fread(input->head, 1, WALK_HEAD_SIZE, stream);
     input->position = input->head_size;
     input->identity = nullptr;
+    input->compressed = 0;
     return ferror(stream) ? errno_or_eio() : 0;
+}
+
+void EndWalk(WalkInput* input)
+{
+    if (input->compressed) {
+        Z3dsClose(&input->z3ds);
+    }
+}
+
+// Reads the bytes at `offset` of the file inside a Z3DS file.
+static ReadResult read_compressed(WalkInput* input, uint64_t offset, uint8_t* out, size_t size, size_t* got)
+{
+    size_t read = 0;
+    Z3dsStatus status = Z3dsRead(&input->z3ds, offset, out, size, &read);
+    *got += read;
+    input->position = offset + read;
+    switch (status) {
+    case Z3DS_OK:
+        return READ_WHOLE;
+    case Z3DS_SHORT:
+        return READ_SHORT;
+    case Z3DS_DAMAGED:
+        return READ_DAMAGED;
+    case Z3DS_FAILED:
+        break;
+    }
+    errno = input->z3ds.error;
+    return READ_FAILED;
 }
 
 // Reads and drops the pipe's bytes up to `offset`. Returns READ_WHOLE, or
@@ -138,6 +168,9 @@ static ReadResult read_at(WalkInput* input, uint64_t offset, uint8_t* out, size_
     if (offset < input->position) {
         return READ_BEHIND;
     }
+    if (input->compressed) {
+        return read_compressed(input, offset, out + *got, size - *got, got);
+    }
     errno = 0;
     if (input->seekable) {
         if (fseek_64(input->stream, offset, SEEK_SET) != 0) {
@@ -177,11 +210,20 @@ static WalkStatus read_header(WalkInput* input, SmdhLocation* location, uint64_t
         return damaged(location, cut_short);
     case READ_BEHIND:
         return damaged(location, "an offset points back into its headers");
+    case READ_DAMAGED:
+        return damaged(location, input->z3ds.damage);
     case READ_FAILED:
         break;
     }
     location->error = errno_or_eio();
     return WALK_UNREADABLE;
+}
+
+// Whether a status says the input itself failed (a read, or a Z3DS file's
+// frames) rather than what its headers hold.
+static int input_failed(const WalkInput* input, WalkStatus status)
+{
+    return status == WALK_UNREADABLE || (input->compressed && input->z3ds.broken != Z3DS_OK);
 }
 
 static int has_ncch_magic(const uint8_t* header)
@@ -196,14 +238,40 @@ static uint64_t media_unit(const uint8_t* header)
     return shift <= MAX_MEDIA_UNIT_SHIFT ? uint64_t(0x200) << shift : 0;
 }
 
+// Whether every used entry of an ExeFS `header` has a name of printable
+// ASCII padded with zero bytes, as a plain (decrypted) header has.
+static int exefs_names_plain(const uint8_t* header)
+{
+    static const uint8_t unused[EXEFS_ENTRY_SIZE] = {0};
+    for (size_t i = 0; i < EXEFS_ENTRIES; i++) {
+        const uint8_t* entry = header + i * EXEFS_ENTRY_SIZE;
+        if (memcmp(entry, unused, EXEFS_ENTRY_SIZE) == 0) {
+            continue;
+        }
+        size_t length = 0;
+        while (length < 8 && entry[length] >= 0x20 && entry[length] <= 0x7E) {
+            length++;
+        }
+        if (length == 0 || memcmp(entry + length, unused, 8 - length) != 0) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // Finds the `icon` entry of the ExeFS that starts at `exefs` and holds
-// `exefs_size` bytes, and sets the SMDH's place from it.
-static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t exefs, uint64_t exefs_size)
+// `exefs_size` bytes, and sets the SMDH's place from it. With `plain_names`,
+// a header whose names are not plain is WALK_ENCRYPTED.
+static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t exefs, uint64_t exefs_size,
+                             int plain_names)
 {
     uint8_t header[EXEFS_HEADER_SIZE];
     WalkStatus status = read_header(input, location, exefs, header, sizeof header, "its ExeFS lies past its end");
     if (status != WALK_FOUND) {
         return status;
+    }
+    if (plain_names && !exefs_names_plain(header)) {
+        return WALK_ENCRYPTED;
     }
     for (size_t i = 0; i < EXEFS_ENTRIES; i++) {
         const uint8_t* entry = header + i * EXEFS_ENTRY_SIZE;
@@ -253,16 +321,26 @@ static WalkStatus ncch_icon(WalkInput* input, SmdhLocation* location, uint64_t b
     if (exefs_units == 0 || size_units == 0) {
         return WALK_NO_ICON;
     }
-    // Without NoCrypto the ExeFS is encrypted, whatever the other flags say.
-    if ((header[NCCH_CRYPTO_FLAGS] & NCCH_NO_CRYPTO) == 0) {
-        return WALK_ENCRYPTED;
-    }
+    // Without NoCrypto the ExeFS is encrypted, whatever the other flags say,
+    // unless a tool decrypted it and left the flags: then its header reads
+    // as plain, its icon entry lies inside it, and (checked when the SMDH is
+    // read) the icon begins with SMDH. Encrypted bytes pass that by chance
+    // almost never.
+    int marked_encrypted = (header[NCCH_CRYPTO_FLAGS] & NCCH_NO_CRYPTO) == 0;
     uint64_t exefs = 0;
     // A unit of at most 2^32 times a u32 stays below 2^64.
+    WalkStatus status = WALK_DAMAGED;
     if (!add_u64(base, exefs_units * unit, &exefs)) {
-        return damaged(location, "its ExeFS offset overflows");
+        damaged(location, "its ExeFS offset overflows");
+    } else {
+        status = exefs_icon(input, location, exefs, size_units * unit, marked_encrypted);
     }
-    return exefs_icon(input, location, exefs, size_units * unit);
+    if (!marked_encrypted || input_failed(input, status)) {
+        return status;
+    }
+    location->damage = nullptr;
+    location->encrypted_unless_smdh = 1;
+    return status == WALK_FOUND ? WALK_FOUND : WALK_ENCRYPTED;
 }
 
 static WalkStatus locate_in_ncch(WalkInput* input, SmdhLocation* location)
@@ -434,16 +512,16 @@ static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64
     if (status != WALK_FOUND) {
         return status;
     }
-    if (type & TMD_CHUNK_ENCRYPTED) {
-        return WALK_ENCRYPTED;
-    }
+    // Content marked encrypted that begins with a plain NCCH header was
+    // decrypted by a tool that left the mark: the bytes decide.
+    int marked_encrypted = (type & TMD_CHUNK_ENCRYPTED) != 0;
     uint8_t header[NCCH_HEADER_SIZE];
     status = read_header(input, location, content, header, sizeof header, "its content lies past its end");
     if (status != WALK_FOUND) {
-        return status;
+        return marked_encrypted && !input_failed(input, status) ? WALK_ENCRYPTED : status;
     }
     if (!has_ncch_magic(header)) {
-        return WALK_NO_ICON;
+        return marked_encrypted ? WALK_ENCRYPTED : WALK_NO_ICON;
     }
     identity_from_ncch(input->identity, header, 0);
     return ncch_icon(input, location, content, header);
@@ -478,17 +556,12 @@ static WalkStatus locate_in_cia(WalkInput* input, SmdhLocation* location)
     return WALK_FOUND;
 }
 
-WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
+// Recognises the format of the head (a file inside a Z3DS file included)
+// and follows it to the SMDH.
+static WalkStatus locate_by_format(WalkInput* input, SmdhLocation* location)
 {
     const uint8_t* head = input->head;
     size_t size = input->head_size;
-    location->offset = 0;
-    location->end = UINT64_MAX;
-    location->damage = nullptr;
-    location->error = 0;
-    if (input->identity != nullptr) {
-        memset(input->identity, 0, sizeof *input->identity);
-    }
     if (size >= 4 && memcmp(head, "SMDH", 4) == 0) {
         location->format = FORMAT_SMDH;
         return WALK_FOUND;
@@ -512,17 +585,93 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
     return WALK_NOT_ICN;
 }
 
-WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
+static WalkStatus z3ds_failure(WalkInput* input, SmdhLocation* location)
+{
+    if (input->z3ds.broken == Z3DS_DAMAGED) {
+        return damaged(location, input->z3ds.damage);
+    }
+    location->error = input->z3ds.error;
+    return WALK_UNREADABLE;
+}
+
+// The SMDH of a Z3DS file: the metadata's `smdh` item when it has one, which
+// needs no frame decompressed; else the file inside, walked as it would be
+// uncompressed. Its format and identity come from the file inside, so the
+// caller that wants the identity has the start of the frames decompressed
+// even where the item gives the SMDH.
+static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
+{
+    Z3dsReader* z3ds = &input->z3ds;
+    input->compressed = 1;
+    location->compression = "Z3DS";
+    if (Z3dsOpen(z3ds, input->stream, input->seekable, input->head, input->head_size) != Z3DS_OK) {
+        return z3ds_failure(input, location);
+    }
+    WalkStatus status = WALK_FOUND;
+    if (!z3ds->has_smdh_item || input->identity != nullptr) {
+        size_t got = 0;
+        Z3dsStatus read = Z3dsRead(z3ds, 0, input->head, WALK_HEAD_SIZE, &got);
+        input->head_size = got;
+        input->position = got;
+        if (read != Z3DS_OK && read != Z3DS_SHORT) {
+            return z3ds_failure(input, location);
+        }
+        status = locate_by_format(input, location);
+    }
+    if (!z3ds->has_smdh_item || status == WALK_NOT_ICN) {
+        return status;
+    }
+    if (input_failed(input, status)) {
+        return z3ds->broken != Z3DS_OK ? z3ds_failure(input, location) : status;
+    }
+    location->in_item = 1;
+    location->offset = 0;
+    location->end = z3ds->smdh_item_size;
+    location->damage = nullptr;
+    location->encrypted_unless_smdh = 0;
+    return WALK_FOUND;
+}
+
+WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
+{
+    location->format = FORMAT_SMDH;
+    location->compression = nullptr;
+    location->in_item = 0;
+    location->offset = 0;
+    location->end = UINT64_MAX;
+    location->encrypted_unless_smdh = 0;
+    location->damage = nullptr;
+    location->error = 0;
+    if (input->identity != nullptr) {
+        memset(input->identity, 0, sizeof *input->identity);
+    }
+    // Before every other format: a file inside is never a Z3DS file itself.
+    if (input->head_size >= 4 && memcmp(input->head, "Z3DS", 4) == 0) {
+        return locate_in_z3ds(input, location);
+    }
+    return locate_by_format(input, location);
+}
+
+// Reads the SMDH from where the walk found it (see ReadSmdh), without the
+// judgement of an NCCH marked encrypted.
+static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
 {
     uint64_t declared = location->end - location->offset;
     size_t want = declared < SMDH_SIZE ? static_cast<size_t>(declared) : SMDH_SIZE;
     *size = 0;
+    if (location->in_item) {
+        *size = want;
+        memcpy(bytes, input->z3ds.smdh_item, want);  // begins with SMDH: the reader checked
+        return WALK_FOUND;
+    }
     switch (read_at(input, location->offset, bytes, want, size)) {
     case READ_WHOLE:
     case READ_SHORT:
         break;
     case READ_BEHIND:
         return damaged(location, "its SMDH offset points back into its headers");
+    case READ_DAMAGED:
+        return damaged(location, input->z3ds.damage);
     case READ_FAILED:
         location->error = errno_or_eio();
         return WALK_UNREADABLE;
@@ -534,6 +683,16 @@ WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, si
         return damaged(location, "its SMDH does not begin with SMDH");
     }
     return WALK_FOUND;
+}
+
+WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
+{
+    WalkStatus status = read_found_smdh(input, location, bytes, size);
+    if (location->encrypted_unless_smdh && status != WALK_FOUND && !input_failed(input, status)) {
+        location->damage = nullptr;
+        return WALK_ENCRYPTED;
+    }
+    return status;
 }
 
 const char* SmdhFormatName(SmdhFormat format)

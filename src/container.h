@@ -1,7 +1,8 @@
 // Finding the SMDH in the files that carry one: a bare SMDH file, a 3DSX
-// executable, a CIA archive, an NCSD card image or an NCCH image. Nothing
-// here knows of pixels or PNGs: the walk answers where the SMDH starts and
-// where it ends, or why there is none.
+// executable, a CIA archive, an NCSD card image or an NCCH image, each also
+// inside a Z3DS (compressed) file. Nothing here knows of pixels or PNGs, nor
+// of zstd: the walk answers where the SMDH starts and where it ends, or why
+// there is none.
 #ifndef GALLIVOX_CONTAINER_H
 #define GALLIVOX_CONTAINER_H
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "metadata.h"
+#include "z3ds.h"
 
 // Bytes in a whole SMDH: its metadata (0x2040 bytes) and both icons.
 const size_t SMDH_SIZE = 0x36C0;
@@ -32,12 +34,16 @@ enum WalkStatus {
 // reads that only go forward on a pipe. The first bytes are kept, so reading
 // them again costs nothing; past them, no read may begin behind the furthest
 // byte read so far, on either kind of input, so both give the same answers.
+// In a Z3DS file, every offset, the head and the position are those of the
+// file inside it, whose bytes the Z3DS reader gives.
 struct WalkInput {
     FILE* stream;
     int seekable;
     uint8_t head[WALK_HEAD_SIZE];
     size_t head_size;   // fewer than WALK_HEAD_SIZE when the input is that short
     uint64_t position;  // the end of the furthest read
+    int compressed;     // a Z3DS file: reads go through `z3ds`
+    Z3dsReader z3ds;
     // Where LocateSmdh stores the title's identity, zeroed first; null (as
     // BeginWalk leaves it) reads nothing for it. The identity's headers all
     // lie ahead of the SMDH, so a pipe gives what the file gives.
@@ -47,16 +53,25 @@ struct WalkInput {
 // Where the walk found the SMDH, or why it did not.
 struct SmdhLocation {
     SmdhFormat format;
-    uint64_t offset;     // the SMDH's first byte in the input
-    uint64_t end;        // where its container ends it; UINT64_MAX: at the end of the input
+    const char* compression;  // "Z3DS" for a compressed file, else null
+    int in_item;              // the SMDH is the Z3DS metadata's `smdh` item, not in the file
+    uint64_t offset;          // the SMDH's first byte in the input (in the file inside a Z3DS)
+    uint64_t end;             // where its container ends it; UINT64_MAX: at the end of the input
+    // An NCCH without NoCrypto, whose ExeFS header reads as plain: a tool
+    // decrypted it and left the flag, unless the SMDH's bytes do not begin
+    // with SMDH; then it is encrypted after all.
+    int encrypted_unless_smdh;
     const char* damage;  // WALK_DAMAGED: a short clause, such as "its ExeFS lies past its end"
     int error;           // WALK_UNREADABLE: the errno value (never 0)
 };
 
 // Starts a walk over `stream`, which must be at its first byte, by reading
 // its first WALK_HEAD_SIZE bytes (fewer when it is shorter). Returns 0, or
-// the errno value of a failed read (never 0 then).
+// the errno value of a failed read (never 0 then). Call EndWalk in any case.
 int BeginWalk(WalkInput* input, FILE* stream, int seekable);
+
+// Releases what the walk allocated (a Z3DS file's decoder).
+void EndWalk(WalkInput* input);
 
 // Recognises the input's format from its first bytes and follows its headers
 // to the SMDH. Fills `location` and returns WALK_FOUND, or the reason there
@@ -68,7 +83,8 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location);
 // Reads the found SMDH into `bytes` (SMDH_SIZE bytes): from its offset to its
 // end, the end of the input, or SMDH_SIZE bytes, whichever comes first, and
 // stores that count in `size`. Returns WALK_FOUND when it begins with "SMDH";
-// otherwise WALK_DAMAGED or WALK_UNREADABLE, with `location` telling why.
+// otherwise WALK_DAMAGED or WALK_UNREADABLE, with `location` telling why, or
+// WALK_ENCRYPTED for an NCCH marked encrypted whose bytes are not plain.
 WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size);
 
 // The name of a format, as "3DSX".

@@ -126,20 +126,16 @@ const char* IconStatusText(unsigned status)
     return status == ICON_BAD_SIDE ? "unsupported icon side" : lodepng_error_text(status);
 }
 
-// Reads side² little-endian RGB565 pixels at `offset` into `raw`.
+// Reads the `pixels` little-endian RGB565 pixels at `offset` of `input`
+// into `raw`, as bytes.
 static unsigned read_raw_pixels(FILE* input, int32_t offset, uint16_t* raw, size_t pixels)
 {
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(raw);
     errno = 0;
     if (fseek(input, offset, SEEK_SET) != 0) {
         return system_error(ICON_READ_ERROR);
     }
-    if (fread(bytes, 2, pixels, input) != pixels) {
+    if (fread(raw, 2, pixels, input) != pixels) {
         return ferror(input) ? system_error(ICON_READ_ERROR) : ICON_TRUNCATED;
-    }
-    // In place: pixel i is built from bytes 2i and 2i+1, which it then covers.
-    for (size_t i = 0; i < pixels; i++) {
-        raw[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
     return ICON_OK;
 }
@@ -159,7 +155,11 @@ static unsigned encode_and_write(const char* path, const uint8_t* image, unsigne
     return status;
 }
 
-unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)
+// The one pixel path of both: the side×side icon block at `offset`, from
+// the stream `input` or else from the `size` bytes of `smdh`, decoded and
+// written as a PNG file.
+static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, const char* output_path, int32_t offset,
+                             int32_t side)
 {
     if (!icon_side_supported(side)) {
         return ICON_BAD_SIDE;
@@ -169,10 +169,22 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
     uint8_t* bmp = static_cast<uint8_t*>(malloc(pixels * 3));
     uint8_t* image = static_cast<uint8_t*>(malloc(pixels * 4));
     unsigned status = ICON_OUT_OF_MEMORY;
-    if (raw != nullptr && bmp != nullptr && image != nullptr) {
+    if (raw != nullptr && bmp != nullptr && image != nullptr && input != nullptr) {
         status = read_raw_pixels(input, offset, raw, pixels);
+    } else if (raw != nullptr && bmp != nullptr && image != nullptr) {
+        status = offset < 0 || size < static_cast<size_t>(offset) || size - static_cast<size_t>(offset) < 2 * pixels
+                     ? ICON_TRUNCATED
+                     : ICON_OK;
+        if (status == ICON_OK) {
+            memcpy(raw, smdh + offset, 2 * pixels);
+        }
     }
     if (status == ICON_OK) {
+        // In place: pixel i is built from bytes 2i and 2i+1, which it then covers.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(raw);
+        for (size_t i = 0; i < pixels; i++) {
+            raw[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        }
         CTPKtoBMP(raw, bmp, side);
         free(raw);
         raw = nullptr;
@@ -185,6 +197,16 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
     free(bmp);
     free(image);
     return status;
+}
+
+unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)
+{
+    return convert_icon(input, nullptr, 0, output_path, offset, side);
+}
+
+unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side)
+{
+    return convert_icon(nullptr, smdh, size, output_path, offset, side);
 }
 
 // The two icon slots, in the order they are written.
@@ -220,10 +242,15 @@ struct Job {
     FILE* open_failures;
 };
 
-// An input opened and walked to its SMDH.
+// An input opened and walked to its SMDH. A bare SMDH file that can seek is
+// read where it is; any other SMDH (a container's, a pipe's) is read once
+// into `smdh`, so a pipe or a container of gigabytes costs what a bare file
+// does, and nothing but the PNGs is ever written.
 struct OpenedInput {
-    FILE* file;  // the input as opened; the outputs are checked against it
-    FILE* smdh;  // the SMDH's bytes from its first: `file` itself, or a copy
+    FILE* file;     // the input as opened; the outputs are checked against it
+    int in_memory;  // the SMDH is in `smdh`; else it is `file` from its first byte
+    uint8_t smdh[SMDH_SIZE];
+    size_t smdh_size;
     SmdhLocation location;
     TitleIdentity* identity;  // set by the caller: where the walk stores it, or null
 };
@@ -245,24 +272,6 @@ static void parse_options(int argc, char** argv, Job* job)
             job->outputs[SLOT_SMALL] = value;
         }
     }
-}
-
-// A temporary file holding `size` bytes, read from its start; null with the
-// reason in `error` when it cannot be made.
-static FILE* stream_of_bytes(const uint8_t* bytes, size_t size, int* error)
-{
-    errno = 0;
-    FILE* copy = tmpfile();
-    if (copy == nullptr) {
-        *error = errno_or_eio();
-        return nullptr;
-    }
-    if (fwrite(bytes, 1, size, copy) != size || fflush(copy) != 0 || fseek(copy, 0, SEEK_SET) != 0) {
-        *error = errno_or_eio();
-        fclose(copy);
-        return nullptr;
-    }
-    return copy;
 }
 
 // Prints why the walk found no SMDH; returns the status to stop with.
@@ -289,45 +298,43 @@ static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLoca
     return EXIT_CANNOT_OPEN;
 }
 
-// Finds the SMDH of the open input and sets `opened->smdh` to a stream of
-// it. A bare SMDH that can seek is read where it is; any other is read once,
-// forward only, and handed on as a temporary copy of at most SMDH_SIZE
-// bytes, so a pipe or a container of gigabytes costs what a bare file does.
+// Follows the begun walk to the SMDH and reads it, unless it is a bare one
+// that can be read where it is.
+static int walk_to_smdh(const Job* job, WalkInput* walk, OpenedInput* opened)
+{
+    SmdhLocation* location = &opened->location;
+    WalkStatus status = LocateSmdh(walk, location);
+    if (status == WALK_FOUND && location->format == FORMAT_SMDH && location->compression == nullptr && walk->seekable) {
+        return EXIT_DONE;
+    }
+    if (status == WALK_FOUND) {
+        status = ReadSmdh(walk, location, opened->smdh, &opened->smdh_size);
+    }
+    if (status != WALK_FOUND) {
+        return report_walk_failure(job, status, location);
+    }
+    opened->in_memory = 1;
+    return EXIT_DONE;
+}
+
+// Finds the SMDH of the open input (see OpenedInput).
 static int find_smdh(const Job* job, OpenedInput* opened)
 {
     WalkInput walk;
     int seekable = fseek(opened->file, 0, SEEK_SET) == 0;
     int error = BeginWalk(&walk, opened->file, seekable);
-    if (error != 0) {
-        if (seekable) {
-            // A directory opens but cannot be read: as good as not opened.
-            fprintf(job->open_failures, "Could not open %s.\n", job->input);
-        } else {
-            fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
-        }
-        return EXIT_CANNOT_OPEN;
-    }
-    walk.identity = opened->identity;
-    SmdhLocation* location = &opened->location;
-    WalkStatus status = LocateSmdh(&walk, location);
-    if (status == WALK_FOUND && location->format == FORMAT_SMDH && seekable) {
-        opened->smdh = opened->file;
-        return EXIT_DONE;
-    }
-    uint8_t bytes[SMDH_SIZE];
-    size_t size = 0;
-    if (status == WALK_FOUND) {
-        status = ReadSmdh(&walk, location, bytes, &size);
-    }
-    if (status != WALK_FOUND) {
-        return report_walk_failure(job, status, location);
-    }
-    opened->smdh = stream_of_bytes(bytes, size, &error);
-    if (opened->smdh == nullptr) {
+    int status = EXIT_CANNOT_OPEN;
+    if (error != 0 && seekable) {
+        // A directory opens but cannot be read: as good as not opened.
+        fprintf(job->open_failures, "Could not open %s.\n", job->input);
+    } else if (error != 0) {
         fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
-        return EXIT_CANNOT_OPEN;
+    } else {
+        walk.identity = opened->identity;
+        status = walk_to_smdh(job, &walk, opened);
     }
-    return EXIT_DONE;
+    EndWalk(&walk);
+    return status;
 }
 
 // Opens the job's input and finds its SMDH. Returns EXIT_DONE with `opened`
@@ -335,7 +342,8 @@ static int find_smdh(const Job* job, OpenedInput* opened)
 static int open_input(const Job* job, OpenedInput* opened)
 {
     opened->file = fopen(job->input, "rb");
-    opened->smdh = nullptr;
+    opened->in_memory = 0;
+    opened->smdh_size = 0;
     if (opened->file == nullptr) {
         fprintf(job->open_failures, "Could not open %s.\n", job->input);
         return EXIT_CANNOT_OPEN;
@@ -349,9 +357,6 @@ static int open_input(const Job* job, OpenedInput* opened)
 
 static void close_input(OpenedInput* opened)
 {
-    if (opened->smdh != opened->file) {
-        fclose(opened->smdh);
-    }
     fclose(opened->file);
 }
 
@@ -367,12 +372,15 @@ static int check_outputs_spare_input(FILE* input, const Job* job)
     return EXIT_DONE;
 }
 
-// Writes one slot's icon from the SMDH stream; returns 1 when it was
-// written, 0 after reporting why not.
-static int write_slot(FILE* smdh, const Job* job, Slot slot)
+// Writes one slot's icon from the SMDH; returns 1 when it was written, 0
+// after reporting why not.
+static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
 {
     const char* output = job->outputs[slot];
-    unsigned status = ConvertIcon(smdh, output, SLOTS[slot].offset, SLOTS[slot].side);
+    const IconSlot* place = &SLOTS[slot];
+    unsigned status = opened->in_memory
+                          ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
+                          : ConvertIcon(opened->file, output, place->offset, place->side);
     switch (IconFailureKind(status)) {
     case ICON_FAILED_NOT:
         return 1;
@@ -404,7 +412,7 @@ static int run_job(const Job* job)
         int all_written = 1;
         for (int slot = 0; slot < SLOT_COUNT; slot++) {
             if (job->outputs[slot] != nullptr) {
-                all_written &= write_slot(opened.smdh, job, static_cast<Slot>(slot));
+                all_written &= write_slot(&opened, job, static_cast<Slot>(slot));
             }
         }
         status = all_written ? EXIT_DONE : EXIT_ICON_FAILED;
@@ -460,17 +468,19 @@ static int run_batch(int argc, char** argv)
 // with after printing why its titles cannot be read.
 static int describe_smdh(const Job* job, OpenedInput* opened, int first)
 {
-    uint8_t bytes[SMDH_SIZE];
-    errno = 0;
-    size_t size = 0;
-    int unreadable = fseek(opened->smdh, 0, SEEK_SET) != 0;
-    if (!unreadable) {
-        size = fread(bytes, 1, sizeof bytes, opened->smdh);
-        unreadable = ferror(opened->smdh);
-    }
-    if (unreadable) {
-        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
-        return EXIT_CANNOT_OPEN;
+    const uint8_t* bytes = opened->smdh;
+    size_t size = opened->smdh_size;
+    if (!opened->in_memory) {
+        errno = 0;
+        int unreadable = fseek(opened->file, 0, SEEK_SET) != 0;
+        if (!unreadable) {
+            size = fread(opened->smdh, 1, sizeof opened->smdh, opened->file);
+            unreadable = ferror(opened->file);
+        }
+        if (unreadable) {
+            fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
+            return EXIT_CANNOT_OPEN;
+        }
     }
     if (size < SMDH_METADATA_SIZE) {
         fprintf(stderr, "%s is too short for its titles.\n", job->input);
@@ -484,6 +494,8 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     ParseSmdhMetadata(bytes, metadata);
     SmdhFileFacts facts = {job->input,
                            SmdhFormatName(opened->location.format),
+                           opened->location.compression,
+                           !opened->location.in_item,
                            opened->location.offset,
                            size >= slot_end(SLOT_SMALL),
                            size >= slot_end(SLOT_LARGE),

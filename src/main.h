@@ -2,6 +2,7 @@
 #ifndef GALLIVOX_MAIN_H
 #define GALLIVOX_MAIN_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -38,6 +39,10 @@ int GallivoxMain(int argc, char** argv);
 // ICON_OK, or one of the IconStatus failures. An existing output is replaced
 // in one step (platform_replace_file): a failure leaves it as it was.
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
+
+// The same from an SMDH in memory: the block at `offset` of the `size`
+// bytes at `smdh`, ICON_TRUNCATED when they end inside it.
+unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side);
 
 // What a ConvertIcon result is: success, the file cut short inside the
 // icon, a failed read, a failed write, or the encoder's refusal (LodePNG's

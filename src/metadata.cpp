@@ -320,7 +320,17 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
 {
     fputs("  {\n    \"file\": ", out);
     WriteJsonString(out, file->path, strlen(file->path));
-    fprintf(out, ",\n    \"format\": \"%s\",\n    \"smdh_offset\": %" PRIu64 ",\n", file->format, file->smdh_offset);
+    fprintf(out, ",\n    \"format\": \"%s\",\n    \"compression\": ", file->format);
+    if (file->compression != nullptr) {
+        fprintf(out, "\"%s\",\n    \"smdh_offset\": ", file->compression);
+    } else {
+        fputs("null,\n    \"smdh_offset\": ", out);
+    }
+    if (file->has_smdh_offset) {
+        fprintf(out, "%" PRIu64 ",\n", file->smdh_offset);
+    } else {
+        fputs("null,\n", out);
+    }
     write_identity(out, file->identity);
     fprintf(out, "    \"version\": %u,\n", metadata->version);
     write_titles(out, metadata);

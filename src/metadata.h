@@ -50,8 +50,10 @@ struct TitleIdentity {
 
 // What the JSON object says about the file around the SMDH.
 struct SmdhFileFacts {
-    const char* path;    // as given; any bytes
-    const char* format;  // "SMDH", "3DSX", "CIA", "NCSD" or "NCCH"
+    const char* path;         // as given; any bytes
+    const char* format;       // "SMDH", "3DSX", "CIA", "NCSD" or "NCCH"
+    const char* compression;  // "Z3DS", or null for an uncompressed file
+    int has_smdh_offset;      // 0 where the SMDH lies outside the file (a Z3DS metadata item)
     uint64_t smdh_offset;
     int small_icon;  // whether each icon block lies whole inside the SMDH's extent
     int large_icon;

@@ -35,6 +35,10 @@ int platform_seek_absolute(FILE* stream, int64_t offset);
 // Returns the position of `stream` as a 64-bit byte count, or -1.
 int64_t platform_stream_position(FILE* stream);
 
+// Returns the size of the file open on `stream` (moving the stream to its
+// end), or -1 when it cannot be found.
+int64_t platform_stream_end(FILE* stream);
+
 // Opens `path` read-only, finds the position of its end and closes it again.
 // Returns that position (the file's size), or -1 when any step fails.
 int64_t platform_file_end(const char* path);

@@ -224,6 +224,11 @@ int64_t platform_stream_position(FILE* stream)
     return ftello(stream);
 }
 
+int64_t platform_stream_end(FILE* stream)
+{
+    return fseeko(stream, 0, SEEK_END) == 0 ? ftello(stream) : -1;
+}
+
 int64_t platform_file_end(const char* path)
 {
     int fd = open(path, O_RDONLY);

@@ -275,6 +275,11 @@ int64_t platform_stream_position(FILE* stream)
     return _ftelli64(stream);
 }
 
+int64_t platform_stream_end(FILE* stream)
+{
+    return _fseeki64(stream, 0, SEEK_END) == 0 ? _ftelli64(stream) : -1;
+}
+
 int64_t platform_file_end(const char* path)
 {
     int fd = _open(path, _O_RDONLY);

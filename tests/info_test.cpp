@@ -31,7 +31,8 @@ size_t title_at(size_t language, int text)
 // What every row's object holds unless the row says otherwise.
 std::string object(const std::string& file, const std::string& fields)
 {
-    std::string defaults = R"("format": "SMDH", "smdh_offset": 0, "title_id": null, "product_code": null,
+    std::string defaults =
+        R"("format": "SMDH", "compression": null, "smdh_offset": 0, "title_id": null, "product_code": null,
         "maker_code": null, "title_version": null, "version": 0, "titles": {}, "ratings": {},
         "region_lockout": 0, "regions": [], "flags": 0, "flag_names": [], "eula_version": "0.0",
         "icons": {"small": true, "large": true})";
@@ -157,7 +158,7 @@ TEST_F(Info, ContainersFailuresAndNames)
     write("signature.cia", cia);
     write("odd.cxi", WrapNcch(icn, true, odd));
     write("zero.cxi", WrapNcch(icn, true));
-    write("crypt.cxi", WrapNcch(icn, false));
+    write("crypt.cxi", Scramble(WrapNcch(icn, false), NCCH_EXEFS));
     write("titles-cut.icn", slice(0x2000));
     const std::string cia_offset = std::to_string(CiaAround(content.size(), icn, false).meta_offset + 0x400);
     const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <zstd.h>
+
 static size_t bit(size_t value, unsigned index)
 {
     return (value >> index) & 1u;
@@ -184,4 +186,89 @@ std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vec
     file.resize(cia.meta_offset);
     put_bytes(file, cia.meta_offset, cia.meta);
     return file;
+}
+
+std::vector<uint8_t> Scramble(std::vector<uint8_t> bytes, size_t from)
+{
+    uint32_t state = 0x9E3779B9;
+    for (size_t i = from; i < bytes.size(); i++) {
+        state = state * 1664525 + 1013904223;
+        bytes[i] ^= static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+static void append_le(std::vector<uint8_t>& bytes, uint64_t value, size_t width)
+{
+    bytes.resize(bytes.size() + width);
+    put_le(bytes, bytes.size() - width, value, width);
+}
+
+// Metadata: version 1, the items, an end item, zero padding to 16 bytes.
+static std::vector<uint8_t> z3ds_metadata(const Z3dsOptions& options)
+{
+    std::vector<uint8_t> metadata;
+    if (options.items.empty()) {
+        return metadata;
+    }
+    metadata.push_back(1);
+    for (const auto& [name, data] : options.items) {
+        metadata.push_back(1);
+        metadata.push_back(static_cast<uint8_t>(name.size()));
+        append_le(metadata, data.size(), 2);
+        metadata.insert(metadata.end(), name.begin(), name.end());
+        metadata.insert(metadata.end(), data.begin(), data.end());
+    }
+    metadata.push_back(0);
+    metadata.resize((metadata.size() + 15) / 16 * 16);
+    return metadata;
+}
+
+std::vector<uint8_t> Z3dsAround(uint64_t inner_size, const InnerBytes& inner, const Z3dsOptions& options)
+{
+    std::vector<uint8_t> metadata = z3ds_metadata(options);
+    std::vector<uint8_t> file(0x20);
+    memcpy(file.data(), "Z3DS", 4);
+    put_code(file, 4, options.hint, 4);
+    file[8] = 1;
+    put_le(file, 0x0A, 0x20, 2);
+    put_le(file, 0x0C, metadata.size(), 4);
+    put_le(file, 0x18, inner_size, 8);
+    file.insert(file.end(), metadata.begin(), metadata.end());
+    const size_t data_start = file.size();
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 3);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 0);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, options.window_log);
+    std::vector<uint8_t> frame(options.frame_size);
+    std::vector<uint8_t> compressed(ZSTD_compressBound(options.frame_size));
+    std::vector<uint8_t> table;
+    uint32_t frames = 0;
+    for (uint64_t offset = 0; offset < inner_size; offset += options.frame_size, frames++) {
+        size_t size = static_cast<size_t>(std::min<uint64_t>(options.frame_size, inner_size - offset));
+        inner(offset, frame.data(), size);
+        size_t written = ZSTD_compress2(context, compressed.data(), compressed.size(), frame.data(), size);
+        file.insert(file.end(), compressed.begin(), compressed.begin() + static_cast<ptrdiff_t>(written));
+        append_le(table, written, 4);
+        append_le(table, size, 4);
+        if (options.checksums) {
+            append_le(table, 0, 4);
+        }
+    }
+    ZSTD_freeCCtx(context);
+    append_le(file, 0x184D2A5E, 4);
+    append_le(file, table.size() + 9, 4);
+    file.insert(file.end(), table.begin(), table.end());
+    append_le(file, frames, 4);
+    file.push_back(options.checksums ? 0x80 : 0x00);
+    append_le(file, 0x8F92EAB1, 4);
+    put_le(file, 0x10, file.size() - data_start, 8);
+    return file;
+}
+
+std::vector<uint8_t> WrapZ3ds(const std::vector<uint8_t>& inner, const Z3dsOptions& options)
+{
+    return Z3dsAround(
+        inner.size(), [&inner](uint64_t offset, uint8_t* out, size_t size) { memcpy(out, &inner[offset], size); },
+        options);
 }

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 const size_t ICN_FILE_SIZE = 14016;
@@ -39,8 +41,8 @@ uint16_t PackRGB565(unsigned red, unsigned green, unsigned blue);
 // ID and version) says of its title. Codes longer than their fields are cut.
 struct TitleFields {
     uint64_t title_id = 0;
-    std::string product_code;
-    std::string maker_code;
+    std::string product_code = {};
+    std::string maker_code = {};
     uint16_t title_version = 0;
 };
 
@@ -76,5 +78,31 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
                    const TitleFields& title = {});
 std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted,
                              const TitleFields& title = {});
+
+// `bytes` from `from` on, scrambled as encryption leaves them: each byte
+// mixed with a pseudo-random stream, so that no header or magic survives.
+std::vector<uint8_t> Scramble(std::vector<uint8_t> bytes, size_t from);
+
+// ---- Z3DS: any file above, compressed ------------------------------------
+// The inner file is cut into frames of `frame_size` bytes, each compressed
+// by libzstd as an independent frame without a content size in its header
+// (as the emulator writes them), then the seek table. The table's checksum
+// fields, when there are any, hold zero: no reader is required to check them.
+struct Z3dsOptions {
+    size_t frame_size = 256 * 1024;
+    bool checksums = false;
+    std::string hint = "NCSD";  // the header's format field, four bytes
+    int window_log = 0;         // the frames' window, when not libzstd's choice
+    // Metadata items (type 1) in order; none: no metadata at all.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> items = {};
+};
+
+// Inner bytes on demand: fills `size` bytes at `offset` of the inner file.
+using InnerBytes = std::function<void(uint64_t offset, uint8_t* out, size_t size)>;
+
+// A Z3DS file around `inner_size` bytes given by `inner`, which may be far
+// larger than memory: only the compressed file is held.
+std::vector<uint8_t> Z3dsAround(uint64_t inner_size, const InnerBytes& inner, const Z3dsOptions& options = {});
+std::vector<uint8_t> WrapZ3ds(const std::vector<uint8_t>& inner, const Z3dsOptions& options = {});
 
 #endif
