@@ -2,13 +2,14 @@
 # Every performance figure of the README in one command: the micro-benchmarks,
 # the process timing against cp, the decoding passes' share of the process's
 # instructions (callgrind), the peak resident memory of a two-icon run, and
-# --batch over 1,000 generated files against a shell loop and the least run.
+# --batch over 1,000 generated files against a shell loop and the least run,
+# and the compressed files against the bare one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-300}
 sh tools/setup.sh bench
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target gallivox gallivox_bench make_icn_set least_run >/dev/null
+cmake --build build -j2 --target gallivox gallivox_bench make_icn_set least_run make_z3ds_set >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 run=(build/gallivox -i samples/sample.icn -s "$scratch/s.png" -l "$scratch/l.png")
@@ -36,3 +37,6 @@ echo "== peak memory"
 
 echo "== many files in one run"
 bench/bench_batch.sh 1000 5
+
+echo "== compressed files"
+bench/bench_z3ds.sh 101 1000

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Writes the seed corpus from the bundled sample: the whole file, the file
+# Writes the seed corpus from the bundled sample (the Z3DS file is made with
+# the zstd command): the whole file, the file
 # cut at each block boundary and just inside each block, a wrong magic, and
 # a few texts for the text target. Run from the repository's top.
 set -eu
@@ -7,8 +8,9 @@ icn=fuzz/corpus/icn
 text=fuzz/corpus/text
 walk=fuzz/corpus/walk
 info=fuzz/corpus/info
-rm -rf "$icn" "$text" "$walk" "$info"
-mkdir -p "$icn" "$text" "$walk" "$info"
+z3ds=fuzz/corpus/z3ds
+rm -rf "$icn" "$text" "$walk" "$info" "$z3ds"
+mkdir -p "$icn" "$text" "$walk" "$info" "$z3ds"
 cp samples/sample.icn "$icn/whole"
 for size in 0 3 4 8256 8257 9408 9409 14015; do   # 0x2040 = 8256, 0x24C0 = 9408
     head -c "$size" samples/sample.icn > "$icn/cut-$size"
@@ -33,3 +35,18 @@ printf '\144\001\020\003icon.icn' > "$text/name"
 printf '\377\000\020\0030aFF10' > "$text/hex"
 printf '\001\001\012\002-1 7zz' > "$text/signs"
 printf '\310\002\000\005my.dir/icon.' > "$text/dots"
+# The z3ds target's first byte: odd, the file to compress follows (frames of
+# 0x100 << bits 1 to 3, checksums with 0x10), each kind the walk knows; even,
+# a whole Z3DS file: here the sample, in one frame without a content size.
+{ printf '\003'; cat samples/sample.icn; } > "$z3ds/smdh"
+for kind in 3dsx ncch cia; do
+    { printf '\025'; tail -c +2 "$walk/$kind"; } > "$z3ds/$kind"
+done
+le32() {
+    printf '%b' "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)))"
+}
+frame=$(zstd -q --no-content-size -c samples/sample.icn | od -An -v -tx1 | tr -d ' \n')
+frame_size=$((${#frame} / 2))
+{ printf '\000Z3DSNCSD\001\000\040\000'; le32 0; le32 $((frame_size + 25)); le32 0; le32 14016; le32 0;
+  zstd -q --no-content-size -c samples/sample.icn
+  le32 $((0x184D2A5E)); le32 17; le32 "$frame_size"; le32 14016; le32 1; printf '\001'; le32 $((0x8F92EAB1)); } > "$z3ds/whole"

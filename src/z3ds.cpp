@@ -424,18 +424,17 @@ static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size
         if (reader->seekable && reader->frame_done) {
             return damaged(reader, "a frame ends before its size");
         }
-        if (reader->input_used == reader->input_size && reader->input_next == reader->input_end) {
-            if (reader->frame_open) {
-                return damaged(reader, "a frame is cut short");
-            }
-            return reader->seekable ? damaged(reader, "a frame ends before its size") : Z3DS_SHORT;
-        }
-        if (reader->input_used == reader->input_size) {
+        if (reader->input_used == reader->input_size && reader->input_next != reader->input_end) {
             Z3dsStatus status = load_input(reader);
             if (status != Z3DS_OK) {
                 return status;
             }
             continue;
+        }
+        // With no input left, a frame under way may still have bytes to flush.
+        int exhausted = reader->input_used == reader->input_size;
+        if (exhausted && !reader->frame_open) {
+            return reader->seekable ? damaged(reader, "a frame ends before its size") : Z3DS_SHORT;
         }
         ZSTD_inBuffer input = {reader->input, reader->input_size, reader->input_used};
         size_t result = ZSTD_decompressStream(reader->context, &output, &input);
@@ -447,6 +446,9 @@ static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size
         }
         reader->frame_open = result != 0;
         reader->frame_done = result == 0;
+        if (exhausted && output.pos == 0 && reader->frame_open) {
+            return damaged(reader, "a frame is cut short");
+        }
     }
     *produced = output.pos;
     reader->inner_position += output.pos;

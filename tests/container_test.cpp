@@ -391,6 +391,8 @@ TEST_F(Containers, Pipes)
     large_cia.resize(cia.meta_offset);
     large_cia.insert(large_cia.end(), cia.meta.begin(), cia.meta.end());
     write("large.cia", large_cia);
+    // Cut inside frame 0: a pipe cannot see the sizes disagree, but the frame ends early.
+    write("cut-frame.zcxi", cut(ReadFileBytes(dir + "/game.zcxi"), 0x40));
     const struct {
         const char* file;
         int status;
@@ -403,6 +405,7 @@ TEST_F(Containers, Pipes)
         {"game.zcci", 0, ""},
         {"game.zcia", 0, ""},
         {"plain.zcia", 0, ""},  // its SMDH at the end, decompressed forward
+        {"cut-frame.zcxi", 1, "/dev/stdin is damaged: a frame is cut short.\n"},
         {"back.cia", 1, "/dev/stdin is damaged: an offset points back into its headers.\n"},
         {"cut-meta.cia", 1, "/dev/stdin is damaged: its SMDH offset lies past its end.\n"},
         {"cut-large.3dsx", 3, "/dev/stdin is too short for the large icon.\n"},

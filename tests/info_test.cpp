@@ -152,6 +152,13 @@ TEST_F(Info, ContainersFailuresAndNames)
     const std::vector<uint8_t> content = WrapNcch(icn, true, card);
     std::vector<uint8_t> cia = WrapCia(content, icn, false, tmd);
     write("game.cia", cia);
+    // Compressed, with the SMDH as a metadata item: format and identity come
+    // from the frames, so frames that fail are damage here, though it converts.
+    std::vector<uint8_t> zcia = WrapZ3ds(cia, {.items = {{"smdh", icn}}});
+    write("game.zcia", zcia);
+    std::fill_n(zcia.begin() + 0x20 + (zcia[0x0C] | zcia[0x0D] << 8), 64, 0xFF);  // frame 0's start
+    write("corrupt.zcia", zcia);
+    write("game.zcci", WrapZ3ds(WrapNcsd(content)));
     write("plain.cia", WrapCia(content, {}, false, tmd));
     write("data.cia", WrapCia(std::vector<uint8_t>(0x200, 7), icn, false, tmd));  // content 0 no NCCH
     cia[CIA_TMD] = 0x77;  // an unknown signature type: the TMD's fields are gone, the content's stay
@@ -164,13 +171,13 @@ TEST_F(Info, ContainersFailuresAndNames)
     const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence
     write(non_utf8, icn);
 
-    ProcessResult r =
-        run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia", "titles-cut.icn",
-             "crypt.cxi", "dir", non_utf8, "plain.cia", "data.cia", "signature.cia", "odd.cxi", "zero.cxi"});
+    ProcessResult r = run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia",
+                           "titles-cut.icn", "crypt.cxi", "dir", non_utf8, "plain.cia", "data.cia", "signature.cia",
+                           "odd.cxi", "zero.cxi", "game.zcia", "corrupt.zcia", "game.zcci"});
     EXPECT_EQ(3, r.status);
     EXPECT_EQ("Could not open missing.icn.\nbad.icn is not an ICN file\n"
               "titles-cut.icn is too short for its titles.\ncrypt.cxi is encrypted; its icon cannot be read.\n"
-              "Could not open dir.\n",
+              "Could not open dir.\ncorrupt.zcia is damaged: a frame fails to decompress.\n",
               r.err);
     const std::string codes_json = R"("product_code": "CTR-P-ABCD", "maker_code": "01")";
     const std::string card_json = R"("title_id": "0004000000123400", )" + codes_json;
@@ -186,7 +193,11 @@ TEST_F(Info, ContainersFailuresAndNames)
         object("signature.cia", cia_json + codes_json) + "," +
         object("odd.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000",
             "product_code": "CTR\ufffd\ufffd\ufffd\ufffd\"", "maker_code": "\ufffd")") +
-        "," + object("zero.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000")") + "]";
+        "," + object("zero.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000")") + "," +
+        object("game.zcia",
+               R"("format": "CIA", "compression": "Z3DS", "smdh_offset": null, )" + codes_json + ", " + tmd_json) +
+        "," + object("game.zcci", R"("format": "NCSD", "compression": "Z3DS", "smdh_offset": 18432, )" + card_json) +
+        "]";
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 
     // Through a pipe, the same object: every field lies ahead of the SMDH.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the self-contained Windows executable build-windows/gallivox.exe
-# (and its test programs) with MinGW-w64. LodePNG is built from Debian's own
-# source package, fetched into the build tree from the Debian archive that
+# (and its test programs) with MinGW-w64. LodePNG and zstd are built from
+# Debian's own source packages, fetched into the build tree from the Debian archive that
 # this machine's apt sources already name. Run as root on Debian 12; when
 # apt has no deb-src entry yet, one is added beside each Debian entry, in
 # /etc/apt/sources.list.d/gallivox-deb-src.*.
@@ -33,27 +33,33 @@ add_source_entries() {
     apt-get update
 }
 
-# The unpacked LodePNG sources in the build tree, or nothing.
+# The unpacked sources of source package $1 in the build tree, told by the
+# file $2 inside them, or nothing.
 find_source() {
-    for candidate in "$build"/lodepng-*/; do
-        if [ -f "$candidate/lodepng.cpp" ]; then
-            echo "$candidate"
+    for candidate in "$build/$1"-*/; do
+        if [ -f "$candidate/$2" ]; then
+            (cd "$candidate" && pwd)
             return
         fi
     done
 }
 
-source_dir=$(find_source)
-if [ -z "$source_dir" ]; then
-    if ! (cd "$build" && apt-get source --only-source lodepng) ; then
-        add_source_entries
-        (cd "$build" && apt-get source --only-source lodepng)
+# The unpacked sources of source package $1, fetched when not there yet.
+fetch_source() {
+    if [ -z "$(find_source "$1" "$2")" ]; then
+        if ! (cd "$build" && apt-get source --only-source "$1") >&2; then
+            add_source_entries >&2
+            (cd "$build" && apt-get source --only-source "$1") >&2
+        fi
     fi
-    source_dir=$(find_source)
-fi
+    find_source "$1" "$2"
+}
+
+lodepng_dir=$(fetch_source lodepng lodepng.cpp)
+zstd_dir=$(fetch_source libzstd lib/zstd.h)
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DGALLIVOX_LODEPNG_SOURCE="$(cd "$source_dir" && pwd)" -DGALLIVOX_WERROR=ON
+    -DGALLIVOX_LODEPNG_SOURCE="$lodepng_dir" -DGALLIVOX_ZSTD_SOURCE="$zstd_dir" -DGALLIVOX_WERROR=ON
 cmake --build "$build" -j2
 echo "gallivox.exe: $build/gallivox.exe"
 

@@ -1,0 +1,65 @@
+#!/bin/bash
+# Compressed files: times the two-icon conversion of Z3DS files against the
+# bare ICN file's, in interleaved runs, and prints the medians and ratios: a
+# .zcci of about 5 GiB whose SMDH lies in a late 256 KiB frame, a .zcia
+# whose metadata holds the SMDH, and a .zcia without it (32 MiB frames).
+# Then a 1 GiB .zcci through a pipe (time and peak memory), and --batch over
+# FILES compressed NCCH files against the same files uncompressed.
+# Usage: bench/bench_z3ds.sh [RUNS] [FILES]  (default 101 runs, 1000 files)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-101}
+files=${2:-1000}
+build=${BUILD:-build}
+cmake --build "$build" -j2 --target gallivox make_icn_set make_z3ds_set > /dev/null
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+tool=$(realpath "$build/gallivox")
+"$build/bench/make_z3ds_set" "$scratch" samples/sample.icn
+cp samples/sample.icn "$scratch/bare.icn"
+
+. bench/timing.sh
+inputs=(bare.icn late.zcci item.zcia noitem.zcia)
+for input in "${inputs[@]}"; do : > "$scratch/$input.times"; done
+for ((i = 0; i < runs; i++)); do
+    for input in "${inputs[@]}"; do
+        start=$(now_us)
+        "$tool" -i "$scratch/$input" -s "$scratch/s.png" -l "$scratch/l.png"
+        end=$(now_us)
+        echo $((end - start)) >> "$scratch/$input.times"
+    done
+done
+bare=$(median "$scratch/bare.icn.times")
+echo "runs: $runs each, interleaved; medians of a two-icon conversion:"
+for input in "${inputs[@]}"; do
+    m=$(median "$scratch/$input.times")
+    awk -v n="$input" -v m="$m" -v b="$bare" -v s="$(stat -c %s "$scratch/$input")" \
+        'BEGIN {printf "%-12s %8.2f ms  %.2f x the bare file  (%d bytes on disk)\n", n, m / 1000, m / b, s}'
+done
+
+echo "1 GiB .zcci through a pipe:"
+start=$(now_us)
+/usr/bin/time -v -o "$scratch/pipe.time" "$tool" -i /dev/stdin -l "$scratch/l.png" < <(cat "$scratch/pipe.zcci")
+end=$(now_us)
+awk -v t=$((end - start)) '/Maximum resident/ {printf "  %.2f s, peak resident memory %.1f MiB\n", t / 1e6, $NF / 1024}' \
+    "$scratch/pipe.time"
+
+mkdir "$scratch/set"
+"$build/bench/make_icn_set" "$scratch/set" "$files"
+"$build/bench/make_z3ds_set" wrap "$scratch"/set/*.icn
+batch_times() {
+    local kind=$1 log=$scratch/batch.$1 start end
+    rm -f "$scratch"/set/*.png
+    start=$(now_us)
+    "$tool" --batch "$scratch"/set/*."$kind"
+    end=$(now_us)
+    echo $((end - start)) >> "$log"
+}
+for ((round = 0; round < 5; round++)); do
+    batch_times cxi
+    batch_times zcxi
+done
+cxi=$(median "$scratch/batch.cxi")
+zcxi=$(median "$scratch/batch.zcxi")
+awk -v c="$cxi" -v z="$zcxi" -v n="$files" 'BEGIN {
+    printf "--batch over %d files, 5 rounds, medians: NCCH %.0f ms, compressed %.0f ms (%.2f x)\n", n, c / 1000, z / 1000, z / c }'
