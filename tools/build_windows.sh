@@ -44,12 +44,23 @@ find_source() {
     done
 }
 
+# Fetches source package $1 into the build tree: its newest version, or else
+# any other version the archive lists (a mirror may lack a security update's
+# sources).
+get_source() {
+    (cd "$build" && apt-get source --only-source "$1") && return
+    for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p'); do
+        (cd "$build" && apt-get source --only-source "$1=$version") && return
+    done
+    return 1
+}
+
 # The unpacked sources of source package $1, fetched when not there yet.
 fetch_source() {
     if [ -z "$(find_source "$1" "$2")" ]; then
-        if ! (cd "$build" && apt-get source --only-source "$1") >&2; then
+        if ! get_source "$1" >&2; then
             add_source_entries >&2
-            (cd "$build" && apt-get source --only-source "$1") >&2
+            get_source "$1" >&2
         fi
     fi
     find_source "$1" "$2"
