@@ -1,5 +1,5 @@
-// Fuzz target: arbitrary bytes as an SMDH's metadata, some of them as the
-// file's name and the rest as the title's identity, through the parsing and the JSON writing of --info. The
+// Fuzz target: arbitrary bytes as an SMDH's metadata or a DS banner, some of
+// them as the file's name and the rest as the title's identity, through the parsing and the JSON writing of --info. The
 // output must always be one valid JSON value of valid UTF-8, checked by a
 // strict parser of RFC 8259's grammar written here for the purpose.
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ds_banner.h"
 #include "metadata.h"
 
 namespace {
@@ -204,8 +205,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memcpy(smdh.data() + 4, data + (size > 0) + name_length, rest < smdh.size() - 4 ? rest : smdh.size() - 4);
 
     SmdhMetadata* metadata = static_cast<SmdhMetadata*>(malloc(sizeof(SmdhMetadata)));
-    require(metadata != nullptr, "no memory");
-    ParseSmdhMetadata(smdh.data(), metadata);
+    DsAnimation* animation = static_cast<DsAnimation*>(malloc(sizeof(DsAnimation)));
+    require(metadata != nullptr && animation != nullptr, "no memory");
     char* text = nullptr;
     size_t text_size = 0;
     FILE* out = open_memstream(&text, &text_size);
@@ -224,7 +225,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memcpy(&identity.title_version, fields + 9, 2);
     memcpy(identity.product_code, fields + 11, PRODUCT_CODE_SIZE);
     memcpy(identity.maker_code, fields + 11 + PRODUCT_CODE_SIZE, MAKER_CODE_SIZE);
-    SmdhFileFacts facts = {name.c_str(), "SMDH", fields[0] & 4 ? "Z3DS" : nullptr, fields[0] & 8, 0, 1, 0, &identity};
+    // With flag 16, the same bytes are a DS banner of the version that bits
+    // 5 and 6 pick, each of its CRCs made to hold unless bit 7 says otherwise.
+    bool banner = (fields[0] & 16) != 0;
+    if (banner) {
+        static const uint16_t versions[4] = {0x0001, 0x0002, 0x0003, 0x0103};
+        static const size_t starts[4] = {0x20, 0x20, 0x20, 0x1240};
+        static const size_t ends[4] = {0x840, 0x940, 0xA40, 0x23C0};
+        smdh.resize(DS_BANNER_MAX_SIZE);
+        uint16_t version = versions[(fields[0] >> 5) & 3];
+        memcpy(smdh.data(), &version, 2);
+        for (size_t i = 0; i < 4; i++) {
+            uint16_t crc = DsCrc16(smdh.data() + starts[i], ends[i] - starts[i]);
+            crc ^= (fields[0] & 0x80) && i == fields[9] % 4 ? 1 : 0;
+            memcpy(smdh.data() + 2 + 2 * i, &crc, 2);
+        }
+        ParseDsBanner(smdh.data(), smdh.size(), metadata, animation);
+    } else {
+        ParseSmdhMetadata(smdh.data(), metadata);
+    }
+    SmdhFileFacts facts = {name.c_str(),
+                           banner ? "NDS" : "SMDH",
+                           fields[0] & 4 ? "Z3DS" : nullptr,
+                           fields[0] & 8,
+                           0,
+                           !banner,
+                           1,
+                           &identity,
+                           banner,
+                           fields[1] | 0x1000u,
+                           banner ? animation : nullptr};
     fputs("[\n", out);
     WriteSmdhJson(out, &facts, metadata);
     fputs("\n]\n", out);
@@ -235,5 +265,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(p.at == p.end, "bytes after the JSON value");
     free(text);
     free(metadata);
+    free(animation);
     return 0;
 }

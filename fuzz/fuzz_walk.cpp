@@ -1,4 +1,4 @@
-// Fuzz target: arbitrary bytes behind each magic the container walk knows,
+// Fuzz target: arbitrary bytes behind each magic (or CRC) the container walk knows,
 // walked twice, once as a file that can seek and once as a pipe that only
 // reads forward. Both must give the same answer, and a found SMDH must be
 // exactly the input's bytes at its offset, within its declared end.
@@ -9,12 +9,34 @@
 #include <vector>
 
 #include "container.h"
+#include "ds_banner.h"
 #include "walk_twice.h"
 
 namespace {
 
+// Makes the bytes a DS ROM image (its header's CRC) or, with `banner`, a
+// raw DS banner (a known version and its first CRC), whatever else they hold.
+void make_ds(std::vector<uint8_t>& bytes, bool banner)
+{
+    size_t crc_at = banner ? 2 : 0x15E;
+    size_t from = banner ? 0x20 : 0;
+    size_t to = banner ? 0x840 : 0x15E;
+    if (bytes.size() < to) {
+        bytes.resize(to);
+    }
+    if (banner) {
+        static const uint8_t versions[4] = {1, 2, 3, 1};
+        bytes[1] = bytes[1] & 1;  // 0x0103 or one of the others
+        bytes[0] = bytes[1] ? 3 : versions[bytes[0] % 4];
+    }
+    uint16_t crc = DsCrc16(&bytes[from], to - from);
+    bytes[crc_at] = static_cast<uint8_t>(crc);
+    bytes[crc_at + 1] = static_cast<uint8_t>(crc >> 8);
+}
+
 // The first byte of the fuzzer's data picks a magic to place, so that every
-// parser is reached: none, SMDH, 3DSX, NCSD, NCCH or a CIA's first bytes.
+// parser is reached: none, SMDH, 3DSX, NCSD, NCCH, a CIA's first bytes, or
+// a DS ROM image's or a raw DS banner's CRC.
 std::vector<uint8_t> with_magic(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> bytes(data + (size > 0), data + size);
@@ -24,8 +46,10 @@ std::vector<uint8_t> with_magic(const uint8_t* data, size_t size)
         const void* magic;
         size_t length;
     } magics[] = {{0, "SMDH", 4}, {0, "3DSX", 4}, {0x100, "NCSD", 4}, {0x100, "NCCH", 4}, {0, cia, 8}};
-    unsigned pick = size > 0 ? data[0] % 6 : 0;
-    if (pick > 0) {
+    unsigned pick = size > 0 ? data[0] % 8 : 0;
+    if (pick >= 6) {
+        make_ds(bytes, pick == 7);
+    } else if (pick > 0) {
         const auto& m = magics[pick - 1];
         if (bytes.size() < m.at + m.length) {
             bytes.resize(m.at + m.length);
@@ -58,13 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const SmdhLocation& at = seekable.location;
         Require(at.offset == forward.location.offset && at.end == forward.location.end, "places differ");
         Require(at.end >= at.offset && seekable.smdh.size() <= at.end - at.offset, "read past the declared end");
-        Require(seekable.smdh.size() >= 4 && memcmp(seekable.smdh.data(), "SMDH", 4) == 0, "no magic");
+        Require(at.banner || (seekable.smdh.size() >= 4 && memcmp(seekable.smdh.data(), "SMDH", 4) == 0), "no magic");
         Require(at.offset < bytes.size() && seekable.smdh.size() <= bytes.size() - at.offset, "read past the input");
         Require(memcmp(seekable.smdh.data(), &bytes[at.offset], seekable.smdh.size()) == 0, "wrong bytes");
         size_t whole = bytes.size() - at.offset;
         uint64_t declared = at.end - at.offset;
         size_t expected = declared < whole ? declared : whole;
-        Require(seekable.smdh.size() == (expected < SMDH_SIZE ? expected : SMDH_SIZE), "extent cut short");
+        size_t most = at.banner ? DS_BANNER_MAX_SIZE : SMDH_SIZE;
+        Require(seekable.smdh.size() == (expected < most ? expected : most), "extent cut short");
     }
     return 0;
 }

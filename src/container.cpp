@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ds_banner.h"
 #include "utils.h"
 
 const uint8_t LITTLE = 1;
@@ -379,6 +380,20 @@ static WalkStatus locate_in_ncsd(WalkInput* input, SmdhLocation* location)
     return ncch_icon(input, location, base, header);
 }
 
+// Sets the place of the banner that the DS ROM `header`, read at `base`, names.
+static WalkStatus ds_rom_banner(SmdhLocation* location, uint64_t base, const uint8_t* header)
+{
+    uint64_t offset = DsBannerOffset(header);
+    if (offset == 0) {
+        return WALK_NO_ICON;
+    }
+    if (!add_u64(base, offset, &location->offset)) {
+        return damaged(location, "its banner offset overflows");
+    }
+    location->banner = 1;
+    return WALK_FOUND;
+}
+
 static WalkStatus locate_in_3dsx(WalkInput* input, SmdhLocation* location)
 {
     if (input->head_size < 6) {
@@ -520,6 +535,13 @@ static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64
     if (status != WALK_FOUND) {
         return marked_encrypted && !input_failed(input, status) ? WALK_ENCRYPTED : status;
     }
+    // A DS title's content is a DS ROM image: its header's CRC holds.
+    if (!has_ncch_magic(header) && DsIsRomHeader(header, sizeof header)) {
+        if (input->identity != nullptr) {
+            DsRomIdentity(header, sizeof header, input->identity, 0);
+        }
+        return ds_rom_banner(location, content, header);
+    }
     if (!has_ncch_magic(header)) {
         return marked_encrypted ? WALK_ENCRYPTED : WALK_NO_ICON;
     }
@@ -582,6 +604,19 @@ static WalkStatus locate_by_format(WalkInput* input, SmdhLocation* location)
         location->format = FORMAT_CIA;
         return locate_in_cia(input, location);
     }
+    // Then the DS formats, which have no magic: a header's CRC tells them.
+    if (DsIsRomHeader(head, size)) {
+        location->format = FORMAT_NDS;
+        if (input->identity != nullptr) {
+            DsRomIdentity(head, size, input->identity, 1);
+        }
+        return ds_rom_banner(location, 0, head);
+    }
+    if (DsIsRawBanner(head, size)) {
+        location->format = FORMAT_NDS_BANNER;
+        location->banner = 1;
+        return WALK_FOUND;
+    }
     return WALK_NOT_ICN;
 }
 
@@ -625,6 +660,7 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
         return z3ds->broken != Z3DS_OK ? z3ds_failure(input, location) : status;
     }
     location->in_item = 1;
+    location->banner = 0;
     location->offset = 0;
     location->end = z3ds->smdh_item_size;
     location->damage = nullptr;
@@ -637,6 +673,7 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
     location->format = FORMAT_SMDH;
     location->compression = nullptr;
     location->in_item = 0;
+    location->banner = 0;
     location->offset = 0;
     location->end = UINT64_MAX;
     location->encrypted_unless_smdh = 0;
@@ -657,7 +694,8 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
 static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
 {
     uint64_t declared = location->end - location->offset;
-    size_t want = declared < SMDH_SIZE ? static_cast<size_t>(declared) : SMDH_SIZE;
+    size_t most = location->banner ? DS_BANNER_MAX_SIZE : SMDH_SIZE;
+    size_t want = declared < most ? static_cast<size_t>(declared) : most;
     *size = 0;
     if (location->in_item) {
         *size = want;
@@ -669,12 +707,17 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
     case READ_SHORT:
         break;
     case READ_BEHIND:
-        return damaged(location, "its SMDH offset points back into its headers");
+        return damaged(location, location->banner ? "its banner offset points back into its headers"
+                                                  : "its SMDH offset points back into its headers");
     case READ_DAMAGED:
         return damaged(location, input->z3ds.damage);
     case READ_FAILED:
         location->error = errno_or_eio();
         return WALK_UNREADABLE;
+    }
+    if (location->banner) {
+        const char* damage = DsBannerDamage(bytes, *size);
+        return damage == nullptr ? WALK_FOUND : damaged(location, damage);
     }
     if (*size == 0 && want != 0) {
         return damaged(location, "its SMDH offset lies past its end");
@@ -697,6 +740,6 @@ WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, si
 
 const char* SmdhFormatName(SmdhFormat format)
 {
-    static const char* const names[] = {"SMDH", "3DSX", "CIA", "NCSD", "NCCH"};
+    static const char* const names[] = {"SMDH", "3DSX", "CIA", "NCSD", "NCCH", "NDS", "NDS-BANNER"};
     return names[format];
 }

@@ -1,6 +1,7 @@
 // Finding the SMDH in the files that carry one: a bare SMDH file, a 3DSX
 // executable, a CIA archive, an NCSD card image or an NCCH image, each also
-// inside a Z3DS (compressed) file. Nothing here knows of pixels or PNGs, nor
+// inside a Z3DS (compressed) file; or the DS banner that takes its place in
+// DS ROM images, raw banner files and CIAs of DS titles. Nothing here knows of pixels or PNGs, nor
 // of zstd: the walk answers where the SMDH starts and where it ends, or why
 // there is none.
 #ifndef GALLIVOX_CONTAINER_H
@@ -15,11 +16,12 @@
 
 // Bytes in a whole SMDH: its metadata (0x2040 bytes) and both icons.
 const size_t SMDH_SIZE = 0x36C0;
-// How many of an input's first bytes the walk keeps: every outer header
-// lies within them.
-const size_t WALK_HEAD_SIZE = 0x200;
+// How many of an input's first bytes the walk keeps: every outer header,
+// and the part of a raw DS banner that tells it, lie within them.
+const size_t WALK_HEAD_SIZE = 0x840;
+static_assert(WALK_HEAD_SIZE <= Z3DS_PREFIX_SIZE, "a Z3DS reader keeps all the walk has read");
 
-enum SmdhFormat { FORMAT_SMDH, FORMAT_3DSX, FORMAT_CIA, FORMAT_NCSD, FORMAT_NCCH };
+enum SmdhFormat { FORMAT_SMDH, FORMAT_3DSX, FORMAT_CIA, FORMAT_NCSD, FORMAT_NCCH, FORMAT_NDS, FORMAT_NDS_BANNER };
 
 enum WalkStatus {
     WALK_FOUND = 0,   // the SMDH's place is known (or, from ReadSmdh, its bytes)
@@ -55,6 +57,7 @@ struct SmdhLocation {
     SmdhFormat format;
     const char* compression;  // "Z3DS" for a compressed file, else null
     int in_item;              // the SMDH is the Z3DS metadata's `smdh` item, not in the file
+    int banner;               // a DS banner stands in the SMDH's place
     uint64_t offset;          // the SMDH's first byte in the input (in the file inside a Z3DS)
     uint64_t end;             // where its container ends it; UINT64_MAX: at the end of the input
     // An NCCH without NoCrypto, whose ExeFS header reads as plain: a tool
@@ -84,7 +87,9 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location);
 // end, the end of the input, or SMDH_SIZE bytes, whichever comes first, and
 // stores that count in `size`. Returns WALK_FOUND when it begins with "SMDH";
 // otherwise WALK_DAMAGED or WALK_UNREADABLE, with `location` telling why, or
-// WALK_ENCRYPTED for an NCCH marked encrypted whose bytes are not plain.
+// WALK_ENCRYPTED for an NCCH marked encrypted whose bytes are not plain. A
+// DS banner is read the same way, up to DS_BANNER_MAX_SIZE bytes, and found
+// when its version, length and first CRC hold.
 WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size);
 
 // The name of a format, as "3DSX".

@@ -11,6 +11,7 @@
 
 #include "container.h"
 #include "decode_bmp.h"
+#include "ds_banner.h"
 #include "metadata.h"
 #include "platform.h"
 #include "utils.h"
@@ -199,6 +200,14 @@ static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, cons
     return status;
 }
 
+// A DS banner's icon, decoded and written as a PNG file by the same writer.
+static unsigned convert_ds_icon(const uint8_t* banner, const char* output_path)
+{
+    uint8_t image[DS_ICON_SIDE * DS_ICON_SIDE * 4];
+    DsIconToRgba(banner, image);
+    return encode_and_write(output_path, image, DS_ICON_SIDE);
+}
+
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)
 {
     return convert_icon(input, nullptr, 0, output_path, offset, side);
@@ -372,13 +381,19 @@ static int check_outputs_spare_input(FILE* input, const Job* job)
     return EXIT_DONE;
 }
 
-// Writes one slot's icon from the SMDH; returns 1 when it was written, 0
-// after reporting why not.
+// Writes one slot's icon from the SMDH, or a DS banner's as the large one
+// (it has no small icon); returns 1 when it was written, 0 after reporting
+// why not.
 static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
 {
     const char* output = job->outputs[slot];
     const IconSlot* place = &SLOTS[slot];
-    unsigned status = opened->in_memory
+    if (opened->location.banner && slot == SLOT_SMALL) {
+        fprintf(stderr, "%s has no small icon.\n", job->input);
+        return 0;
+    }
+    unsigned status = opened->location.banner ? convert_ds_icon(opened->smdh, output)
+                      : opened->in_memory
                           ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
                           : ConvertIcon(opened->file, output, place->offset, place->side);
     switch (IconFailureKind(status)) {
@@ -482,27 +497,39 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
             return EXIT_CANNOT_OPEN;
         }
     }
-    if (size < SMDH_METADATA_SIZE) {
+    const SmdhLocation* location = &opened->location;
+    if (size < SMDH_METADATA_SIZE && !location->banner) {
         fprintf(stderr, "%s is too short for its titles.\n", job->input);
         return EXIT_ICON_FAILED;
     }
     SmdhMetadata* metadata = static_cast<SmdhMetadata*>(malloc(sizeof(SmdhMetadata)));
-    if (metadata == nullptr) {
+    DsAnimation* animation = static_cast<DsAnimation*>(malloc(sizeof(DsAnimation)));
+    if (metadata == nullptr || animation == nullptr) {
+        free(metadata);
+        free(animation);
         fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(ENOMEM));
         return EXIT_CANNOT_OPEN;
     }
-    ParseSmdhMetadata(bytes, metadata);
+    if (location->banner) {
+        ParseDsBanner(bytes, size, metadata, animation);
+    } else {
+        ParseSmdhMetadata(bytes, metadata);
+    }
     SmdhFileFacts facts = {job->input,
-                           SmdhFormatName(opened->location.format),
-                           opened->location.compression,
-                           !opened->location.in_item,
-                           opened->location.offset,
-                           size >= slot_end(SLOT_SMALL),
-                           size >= slot_end(SLOT_LARGE),
-                           opened->identity};
+                           SmdhFormatName(location->format),
+                           location->compression,
+                           !location->in_item,
+                           location->offset,
+                           !location->banner && size >= slot_end(SLOT_SMALL),
+                           location->banner || size >= slot_end(SLOT_LARGE),
+                           opened->identity,
+                           location->banner,
+                           location->offset,
+                           location->banner ? animation : nullptr};
     fputs(first ? "\n" : ",\n", stdout);
     WriteSmdhJson(stdout, &facts, metadata);
     free(metadata);
+    free(animation);
     return EXIT_DONE;
 }
 
@@ -557,7 +584,10 @@ static void print_help()
           "Writes the icons of ICN (SMDH) icon files as PNG images, and of the files that\n"
           "carry one: 3DSX executables, CIA archives, NCSD card images (.3ds, .cci) and\n"
           "NCCH images (.cxi, .cfa, .app), each also compressed (Z3DS: .zcia, .zcci,\n"
-          ".zcxi, .z3dsx), told apart by their first bytes. Pipes work too.\n"
+          ".zcxi, .z3dsx), and the DS banner of DS ROM images (.nds, .dsi, .srl), raw\n"
+          "banners (banner.bin, .bnr) and CIAs of DS titles: its 32x32 icon is the large\n"
+          "icon (-s: none), transparent where the palette says. Formats are told apart\n"
+          "by their first bytes; pipes work too.\n"
           "\n"
           "Usage:\n"
           "  gallivox -i FILE -l LARGE.png -s SMALL.png\n"

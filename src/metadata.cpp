@@ -292,6 +292,17 @@ static void write_code(FILE* out, const uint8_t* field, size_t size)
     fputc('"', out);
 }
 
+// Writes one line of the object: `"key": value,` with the number, or null
+// where it is not `present`.
+static void write_number(FILE* out, const char* key, int present, uint64_t value)
+{
+    if (present) {
+        fprintf(out, "    \"%s\": %" PRIu64 ",\n", key, value);
+    } else {
+        fprintf(out, "    \"%s\": null,\n", key);
+    }
+}
+
 static void write_identity(FILE* out, const TitleIdentity* identity)
 {
     static const TitleIdentity none = {};
@@ -308,12 +319,35 @@ static void write_identity(FILE* out, const TitleIdentity* identity)
     write_code(out, identity->product_code, PRODUCT_CODE_SIZE);
     fputs(",\n    \"maker_code\": ", out);
     write_code(out, identity->maker_code, MAKER_CODE_SIZE);
-    fputs(",\n    \"title_version\": ", out);
-    if (identity->has_title_version) {
-        fprintf(out, "%u,\n", identity->title_version);
-    } else {
-        fputs("null,\n", out);
+    fputs(",\n", out);
+    write_number(out, "title_version", identity->has_title_version, identity->title_version);
+}
+
+// The SMDH's settings, from its ratings to its EULA version.
+static void write_settings(FILE* out, const SmdhMetadata* metadata)
+{
+    write_ratings(out, metadata);
+    fprintf(out, "    \"region_lockout\": %" PRIu32 ",\n    \"regions\": ", metadata->region_lockout);
+    write_bit_names(out, metadata->region_lockout, REGION_NAMES, sizeof REGION_NAMES / sizeof REGION_NAMES[0]);
+    fprintf(out, ",\n    \"flags\": %" PRIu32 ",\n    \"flag_names\": ", metadata->flags);
+    write_bit_names(out, metadata->flags, FLAG_NAMES, sizeof FLAG_NAMES / sizeof FLAG_NAMES[0]);
+    fprintf(out, ",\n    \"eula_version\": \"%u.%u\",\n", metadata->eula_major, metadata->eula_minor);
+}
+
+static void write_animation(FILE* out, const DsAnimation* animation)
+{
+    if (animation == nullptr || !animation->present) {
+        fputs("null", out);
+        return;
     }
+    fputc('[', out);
+    for (int i = 0; i < animation->count; i++) {
+        const DsFrame* frame = &animation->frames[i];
+        fprintf(out, "%s\n      {\"bitmap\": %d, \"palette\": %d, \"flip_h\": %s, \"flip_v\": %s, \"duration\": %d}",
+                i == 0 ? "" : ",", frame->bitmap, frame->palette, json_bool(frame->flip_h), json_bool(frame->flip_v),
+                frame->duration);
+    }
+    fputs(animation->count > 0 ? "\n    ]" : "]", out);
 }
 
 void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* metadata)
@@ -322,23 +356,24 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
     WriteJsonString(out, file->path, strlen(file->path));
     fprintf(out, ",\n    \"format\": \"%s\",\n    \"compression\": ", file->format);
     if (file->compression != nullptr) {
-        fprintf(out, "\"%s\",\n    \"smdh_offset\": ", file->compression);
-    } else {
-        fputs("null,\n    \"smdh_offset\": ", out);
-    }
-    if (file->has_smdh_offset) {
-        fprintf(out, "%" PRIu64 ",\n", file->smdh_offset);
+        fprintf(out, "\"%s\",\n", file->compression);
     } else {
         fputs("null,\n", out);
     }
+    write_number(out, "smdh_offset", file->has_smdh_offset && !file->is_banner, file->smdh_offset);
+    write_number(out, "banner_offset", file->is_banner, file->banner_offset);
     write_identity(out, file->identity);
-    fprintf(out, "    \"version\": %u,\n", metadata->version);
+    write_number(out, "version", !file->is_banner, metadata->version);
     write_titles(out, metadata);
-    write_ratings(out, metadata);
-    fprintf(out, "    \"region_lockout\": %" PRIu32 ",\n    \"regions\": ", metadata->region_lockout);
-    write_bit_names(out, metadata->region_lockout, REGION_NAMES, sizeof REGION_NAMES / sizeof REGION_NAMES[0]);
-    fprintf(out, ",\n    \"flags\": %" PRIu32 ",\n    \"flag_names\": ", metadata->flags);
-    write_bit_names(out, metadata->flags, FLAG_NAMES, sizeof FLAG_NAMES / sizeof FLAG_NAMES[0]);
-    fprintf(out, ",\n    \"eula_version\": \"%u.%u\",\n    \"icons\": {\"small\": %s, \"large\": %s}\n  }",
-            metadata->eula_major, metadata->eula_minor, json_bool(file->small_icon), json_bool(file->large_icon));
+    if (file->is_banner) {
+        fputs("    \"ratings\": null,\n    \"region_lockout\": null,\n    \"regions\": null,\n    \"flags\": null,\n"
+              "    \"flag_names\": null,\n    \"eula_version\": null,\n",
+              out);
+    } else {
+        write_settings(out, metadata);
+    }
+    fprintf(out, "    \"icons\": {\"small\": %s, \"large\": %s},\n    \"animation\": ", json_bool(file->small_icon),
+            json_bool(file->large_icon));
+    write_animation(out, file->animation);
+    fputs("\n  }", out);
 }

@@ -14,14 +14,14 @@ const int SMDH_LANGUAGES = 12;
 const int SMDH_RATING_BOARDS = 16;
 
 // A UTF-16 code unit becomes at most 3 bytes of UTF-8 (a pair, 4 for 2).
-const size_t SHORT_TEXT_SIZE = 64 * 3 + 1;
 const size_t LONG_TEXT_SIZE = 128 * 3 + 1;
 
-// One title entry, each text UTF-8 and zero-terminated.
+// One title entry, each text UTF-8 and zero-terminated; every field holds
+// a long text, as a line of a DS banner's title may be that long.
 struct SmdhTitle {
-    char short_description[SHORT_TEXT_SIZE];
+    char short_description[LONG_TEXT_SIZE];
     char long_description[LONG_TEXT_SIZE];
-    char publisher[SHORT_TEXT_SIZE];
+    char publisher[LONG_TEXT_SIZE];
 };
 
 struct SmdhMetadata {
@@ -48,7 +48,24 @@ struct TitleIdentity {
     uint16_t title_version;
 };
 
-// What the JSON object says about the file around the SMDH.
+// One frame of a DSi animated icon, as its sequence token gives it.
+struct DsFrame {
+    int bitmap;
+    int palette;
+    int flip_h;
+    int flip_v;
+    int duration;  // in 1/60 second
+};
+
+// A DSi animation: its frames up to the first 0 token of the 64.
+const int DS_ANIMATION_TOKENS = 64;
+struct DsAnimation {
+    int present;  // 0: there is none that can be read
+    int count;
+    DsFrame frames[DS_ANIMATION_TOKENS];
+};
+
+// What the JSON object says about the file around the SMDH or DS banner.
 struct SmdhFileFacts {
     const char* path;         // as given; any bytes
     const char* format;       // "SMDH", "3DSX", "CIA", "NCSD" or "NCCH"
@@ -58,6 +75,11 @@ struct SmdhFileFacts {
     int small_icon;  // whether each icon block lies whole inside the SMDH's extent
     int large_icon;
     const TitleIdentity* identity;  // every field absent when null
+    // A DS banner in place of an SMDH: its offset and animation; the SMDH's
+    // own keys are then null, and the metadata holds the banner's titles.
+    int is_banner;
+    uint64_t banner_offset;
+    const DsAnimation* animation;  // null, or the banner's
 };
 
 // Decodes the UTF-16LE string of `units` code units at `field` into `out`

@@ -16,7 +16,7 @@ struct ZSTD_DCtx_s;
 // Bytes of a Z3DS header; the first bytes of the file that the caller has
 // already read (a pipe's cannot be read again) are at most this many.
 const size_t Z3DS_HEADER_SIZE = 0x20;
-const size_t Z3DS_PREFIX_SIZE = 0x200;
+const size_t Z3DS_PREFIX_SIZE = 0x840;
 // How much of the metadata's `smdh` item is kept: a whole SMDH.
 const size_t Z3DS_SMDH_ITEM_SIZE = 0x36C0;
 

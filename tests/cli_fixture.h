@@ -21,7 +21,7 @@ const std::vector<uint8_t> OLD = {'o', 'l', 'd'};
 
 struct Output {
     std::string path;
-    char slot;  // 's' or 'l': which icon the file must hold
+    char slot;  // 's' or 'l': which icon the file must hold; 'd': a DS icon, which the caller checks
 };
 
 // One run of the tool, named field by field; what a row leaves out is
@@ -96,6 +96,9 @@ protected:
         EXPECT_EQ(Native(c.out), r.out) << c.name;
         EXPECT_EQ(Native(c.err), r.err) << c.name;
         for (const Output& o : c.written) {
+            if (o.slot == 'd') {
+                continue;
+            }
             DecodedPng png = DecodePngFile(dir + "/" + o.path);
             ASSERT_EQ(0u, png.error) << c.name << ": " << o.path;
             EXPECT_EQ(ExpectedImage(o.slot == 's' ? small : large), png.rgba) << c.name << ": " << o.path;

@@ -336,6 +336,101 @@ TEST_F(Containers, Compressed)
     }
 }
 
+// A DS ROM `rom` with `width` header bytes at `at` set to `value`, its CRC made to hold again.
+std::vector<uint8_t> with_ds_header(std::vector<uint8_t> rom, size_t at, uint64_t value, size_t width = 4)
+{
+    rom = with(rom, at, value, width);
+    return with(rom, 0x15E, DsLayoutCrc16(rom.data(), 0x15E), 2);
+}
+
+// DS ROM images, raw banners and CIAs of DS titles, compressed or not: the
+// banner's icon is the large one, and each fault of a banner is named.
+TEST_F(Containers, DsFamily)
+{
+    const std::vector<uint8_t> v1 = MakeDsRom(MakeDsBanner(DsTestBanner(1)));  // ends right after its banner
+    const std::vector<uint8_t> v3 = MakeDsRom(MakeDsBanner(DsTestBanner(3)));
+    const std::vector<uint8_t> dsi = MakeDsRom(MakeDsBanner(DsTestBanner(0x0103)));
+    std::vector<uint8_t> no_chinese = MakeDsRom(MakeDsBanner(DsTestBanner(2)));
+    no_chinese[DS_ROM_BANNER + 4] ^= 1;
+    const std::vector<uint8_t> cia = WrapCia(v3, {}, false);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } files[] = {
+        {"v1.nds", v1},
+        {"v2.nds", no_chinese},  // a failing titles CRC stops no icon
+        {"v3.nds", v3},
+        {"dsi.nds", dsi},
+        {"cut-anim.dsi", cut(dsi, DS_ROM_BANNER + 0x1000)},
+        {"banner.bin", MakeDsBanner(DsTestBanner(3))},
+        {"banner.bnr", MakeDsBanner(DsTestBanner(1))},
+        {"zero.nds", with_ds_header(v1, 0x68, 0)},
+        {"far.nds", with_ds_header(v1, 0x68, 0x10000000)},
+        {"header-crc.nds", with(v1, 0x15E, 0)},
+        {"banner-crc.nds", with(v1, DS_ROM_BANNER + 0x30, 0x77, 1)},
+        {"version.nds", with(v1, DS_ROM_BANNER, 4, 2)},
+        {"cut-v3.nds", cut(v3, DS_ROM_BANNER + 0x940)},
+        {"ds.cia", cia},
+        {"marked-ds.cia", WrapCia(v3, {}, true)},
+        {"crypt-ds.cia", WrapCia(Scramble(v3, 0), {}, true)},
+        {"ds.zcia", WrapZ3ds(cia, {.frame_size = 0x1000})},
+    };
+    for (const auto& file : files) {
+        write(file.name, file.bytes);
+    }
+    const std::string damaged = " is damaged: ";
+    const struct {
+        const char* file;
+        int status;
+        std::string err;
+    } rows[] = {
+        {"v1.nds", 0, ""},
+        {"v2.nds", 0, ""},
+        {"v3.nds", 0, ""},
+        {"dsi.nds", 0, ""},
+        {"cut-anim.dsi", 0, ""},
+        {"banner.bin", 0, ""},
+        {"banner.bnr", 0, ""},
+        {"ds.cia", 0, ""},
+        {"marked-ds.cia", 0, ""},
+        {"ds.zcia", 0, ""},
+        {"zero.nds", 1, "zero.nds" + NO_ICON},
+        {"far.nds", 1, "far.nds" + damaged + "its banner lies past its end.\n"},
+        {"header-crc.nds", 1, "header-crc.nds is not an ICN file"},
+        {"banner-crc.nds", 1, "banner-crc.nds" + damaged + "its banner fails its CRC.\n"},
+        {"version.nds", 1, "version.nds" + damaged + "its banner's version is unknown.\n"},
+        {"cut-v3.nds", 1, "cut-v3.nds" + damaged + "its banner is cut short.\n"},
+        {"crypt-ds.cia", 1, "crypt-ds.cia" + ENCRYPTED},
+    };
+    const std::vector<uint8_t> expected = ExpectedDsImage(DsTestBanner(1));
+    for (const auto& row : rows) {
+        expect_case({.name = row.file,
+                     .args = {"-i", row.file, "-l", "l.png"},
+                     .status = row.status,
+                     .err = row.err,
+                     .written = row.status == 0 ? std::vector<Output>{{"l.png", 'd'}} : std::vector<Output>{},
+                     .absent = row.status == 0 ? std::vector<std::string>{} : std::vector<std::string>{"l.png"}});
+        if (row.status == 0) {
+            EXPECT_EQ(expected, DecodePngFile(dir + "/l.png").rgba) << row.file;
+            EXPECT_EQ(EncodePng(expected, 32), ReadFileBytes(dir + "/l.png")) << row.file;
+        }
+        RemoveTree(dir + "/l.png");
+    }
+    // No small icon: said, and the large one still written.
+    expect_case({.name = "small icon",
+                 .args = {"-i", "v1.nds", "-s", "s.png", "-l", "l.png"},
+                 .status = 3,
+                 .err = "v1.nds has no small icon.\n",
+                 .written = {{"l.png", 'd'}},
+                 .absent = {"s.png"}});
+    EXPECT_EQ(expected, DecodePngFile(dir + "/l.png").rgba);
+#ifndef _WIN32
+    ProcessResult piped = RunProcess({"/bin/sh", "-c", "cat ds.zcia | '" + BINARY + "' -i /dev/stdin -l p.png"}, dir);
+    EXPECT_EQ(0, piped.status) << piped.err;
+    EXPECT_EQ(expected, DecodePngFile(dir + "/p.png").rgba);
+#endif
+}
+
 // A CIA whose SMDH lies past 4 GiB, sparse, and the same compressed (256 KiB
 // frames of zeros, its SMDH in the last ones): only the headers, the seek
 // table and the SMDH's frames are read, so each converts in about the time

@@ -32,10 +32,10 @@ size_t title_at(size_t language, int text)
 std::string object(const std::string& file, const std::string& fields)
 {
     std::string defaults =
-        R"("format": "SMDH", "compression": null, "smdh_offset": 0, "title_id": null, "product_code": null,
+        R"("format": "SMDH", "compression": null, "smdh_offset": 0, "banner_offset": null, "title_id": null, "product_code": null,
         "maker_code": null, "title_version": null, "version": 0, "titles": {}, "ratings": {},
         "region_lockout": 0, "regions": [], "flags": 0, "flag_names": [], "eula_version": "0.0",
-        "icons": {"small": true, "large": true})";
+        "icons": {"small": true, "large": true}, "animation": null)";
     // Later keys win in Python's json: the row's fields override the defaults.
     return "{\"file\": \"" + file + "\", " + defaults + (fields.empty() ? "" : ", " + fields) + "}";
 }
@@ -201,8 +201,14 @@ TEST_F(Info, ContainersFailuresAndNames)
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 
     // Nothing but the PNGs is ever written: a container's SMDH stays in
-    // memory, so --info holds under a file-size limit of one byte.
-    EXPECT_EQ(0, run({"--info", "game.cia", "game.zcci"}, 1).status);
+    // memory, so --info holds where no file may grow (its output is a pipe).
+    // (Its status goes out through a descriptor that is a pipe too.)
+    ProcessResult limited = RunProcess({"/bin/sh", "-c",
+                                        "status=$( ( (ulimit -f 0; '" + BINARY +
+                                            "' --info game.cia game.zcci; echo $? >&3) | wc -l >&2) 3>&1); "
+                                            "echo status $status"},
+                                       dir);
+    EXPECT_EQ("status 0\n", limited.out) << limited.err;
 
     // Through a pipe, the same object: every field lies ahead of the SMDH.
     ProcessResult piped = RunProcess({"/bin/sh", "-c", "cat game.cia | '" + BINARY + "' --info /dev/stdin"}, dir);
@@ -216,6 +222,55 @@ TEST_F(Info, ContainersFailuresAndNames)
                  .status = 2,
                  .out = "[]\n",
                  .err = "Could not open missing.icn.\nCould not open dir.\n"});
+}
+
+// DS banners: their titles split into lines, their animation, the SMDH's
+// own keys null, and the identity of each kind of DS file.
+TEST_F(Info, DsBanners)
+{
+    const TitleFields rom = {
+        .title_id = 0x00030004ABCDEF00, .product_code = "ASME", .maker_code = "01", .title_version = 5};
+    const TitleFields tmd = {
+        .title_id = 0x0004800442414200, .product_code = "", .maker_code = "", .title_version = 1040};
+    const std::vector<uint8_t> v3 = MakeDsRom(MakeDsBanner(DsTestBanner(3)), rom);
+    std::vector<uint8_t> no_chinese = MakeDsBanner(DsTestBanner(2));
+    no_chinese[4] ^= 1;
+    const std::vector<uint8_t> dsi = MakeDsRom(MakeDsBanner(DsTestBanner(0x0103)), rom, true);
+    write("v3.nds", v3);
+    write("dsi.nds", dsi);
+    write("cut.dsi", std::vector<uint8_t>(dsi.begin(), dsi.end() - 1));  // the animation cut short
+    write("no-chinese.bnr", no_chinese);
+    write("ds.cia", WrapCia(v3, {}, false, tmd));
+
+    ProcessResult r = run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    const std::string banner = R"("smdh_offset": null, "banner_offset": 4096, "version": null, "ratings": null,
+        "region_lockout": null, "regions": null, "flags": null, "flag_names": null, "eula_version": null,
+        "icons": {"small": false, "large": true}, )";
+    const std::string six = R"("ja": {"short": "ギャリヴォックス", "long": "ギャリヴォックス", "publisher": ""},
+          "en": {"short": "Gallivox", "long": "\nGallivox\nA tale\nOrrimand\n", "publisher": "Orrimand"},
+          "fr": {"short": "Gallivox", "long": "Gallivox", "publisher": ""})";
+    const std::string eight =
+        R"("titles": {)" + six + R"(, "zh-Hans": {"short": "图标", "long": "图标", "publisher": ""},
+          "ko": {"short": "아이콘", "long": "아이콘", "publisher": ""}}, )";
+    const std::string rom_identity = R"("product_code": "ASME", "maker_code": "01", "title_version": 5)";
+    const std::string dsi_identity = rom_identity + R"(, "title_id": "00030004ABCDEF00")";
+    const std::string animation = R"(, "animation": [
+        {"bitmap": 1, "palette": 0, "flip_h": false, "flip_v": false, "duration": 5},
+        {"bitmap": 1, "palette": 1, "flip_h": true, "flip_v": true, "duration": 255}])";
+    const std::string expected =
+        "[" + object("v3.nds", R"("format": "NDS", )" + banner + eight + rom_identity) + "," +
+        object("dsi.nds", R"("format": "NDS", )" + banner + eight + dsi_identity + animation) + "," +
+        object("cut.dsi", R"("format": "NDS", )" + banner + eight + dsi_identity) + "," +
+        object("no-chinese.bnr",
+               R"("format": "NDS-BANNER", )" + banner + R"("banner_offset": 0, "titles": {)" + six + "}") +
+        "," +
+        object("ds.cia", R"("format": "CIA", )" + banner + eight +
+                             R"("product_code": "ASME", "maker_code": "01", "banner_offset": 18688,
+                                "title_id": "0004800442414200", "title_version": 1040)") +
+        "]";
+    EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 }
 
 #endif

@@ -166,3 +166,38 @@ std::string Native(const std::string& text)
     return text;
 #endif
 }
+
+// An asymmetric DS icon: indices that differ along each row and column and
+// across tiles, index 0 (transparent) in the top left corner only, and a
+// palette whose three channels differ in every colour.
+DsBannerFields DsTestBanner(uint16_t version)
+{
+    DsBannerFields fields;
+    fields.version = version;
+    for (size_t y = 0; y < 32; y++) {
+        for (size_t x = 0; x < 32; x++) {
+            fields.pixels[32 * y + x] = x < 3 && y < 2 ? 0 : static_cast<uint8_t>(1 + (5 * x + 3 * y + x / 8) % 15);
+        }
+    }
+    for (uint16_t i = 0; i < 16; i++) {
+        fields.palette[i] = static_cast<uint16_t>((2 * i) | (31 - i) << 5 | ((7 * i) % 32) << 10);
+    }
+    fields.titles = {
+        u"ギャリヴォックス", u"\nGallivox\nA tale\nOrrimand\n", u"Gallivox", u"", u"", u"", u"图标", u"아이콘"};
+    fields.tokens = {0x0105, 0xC9FF, 0};
+    return fields;
+}
+
+// The RGBA image a DS icon must give, from its row-order indices.
+std::vector<uint8_t> ExpectedDsImage(const DsBannerFields& fields)
+{
+    std::vector<uint8_t> rgba;
+    for (uint8_t index : fields.pixels) {
+        uint16_t c = fields.palette[index];
+        std::vector<uint8_t> pixel = {uint8_t((c & 31) << 3), uint8_t((c >> 5 & 31) << 3), uint8_t((c >> 10 & 31) << 3),
+                                      255};
+        rgba.insert(rgba.end(), index == 0 ? 4 : 0, 0);
+        rgba.insert(rgba.end(), index == 0 ? pixel.end() : pixel.begin(), pixel.end());
+    }
+    return rgba;
+}

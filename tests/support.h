@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "icn_writer.h"
+
 // Creates a fresh empty directory under the system's temporary directory.
 std::string MakeScratchDir();
 void RemoveTree(const std::string& path);
@@ -36,6 +38,15 @@ std::vector<uint8_t> MakeIcn(const std::vector<uint16_t>& small, const std::vect
 
 // Deterministic pixels that differ from tile to tile and pixel to pixel.
 std::vector<uint16_t> PatternPixels(size_t side, uint32_t seed);
+
+// A DS banner of `version` for the tests: an asymmetric icon (indices that
+// differ along each row and column and across tiles, index 0, transparent,
+// in the top left corner only, three channels that differ in every colour),
+// titles of one and of several lines, and an animation of two frames.
+DsBannerFields DsTestBanner(uint16_t version);
+
+// The RGBA image a DS icon must give, computed from its row-order indices.
+std::vector<uint8_t> ExpectedDsImage(const DsBannerFields& fields);
 
 // The RGBA8 image that row-order RGB565 pixels must decode to: each field
 // shifted up to 8 bits with zero low bits, alpha opaque.

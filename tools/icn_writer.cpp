@@ -272,3 +272,76 @@ std::vector<uint8_t> WrapZ3ds(const std::vector<uint8_t>& inner, const Z3dsOptio
         inner.size(), [&inner](uint64_t offset, uint8_t* out, size_t size) { memcpy(out, &inner[offset], size); },
         options);
 }
+
+uint16_t DsLayoutCrc16(const uint8_t* bytes, size_t size)
+{
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < size; i++) {
+        crc = static_cast<uint16_t>(crc ^ bytes[i]);
+        for (int bit = 0; bit < 8; bit++) {
+            crc = static_cast<uint16_t>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        }
+    }
+    return crc;
+}
+
+// Each version's length, and the runs its CRCs cover (the first three from
+// 0x20; the animation's from 0x1240).
+static size_t ds_banner_size(uint16_t version)
+{
+    return version == 1 ? 0x840 : version == 2 ? 0x940 : version == 3 ? 0xA40 : 0x23C0;
+}
+
+void FixDsBannerCrcs(std::vector<uint8_t>& banner)
+{
+    const size_t ends[4] = {0x840, 0x940, 0xA40, 0x23C0};
+    for (size_t i = 0; i < 4 && ends[i] <= banner.size(); i++) {
+        size_t start = i == 3 ? 0x1240 : 0x20;
+        put_le(banner, 2 + 2 * i, DsLayoutCrc16(&banner[start], ends[i] - start), 2);
+    }
+}
+
+std::vector<uint8_t> MakeDsBanner(const DsBannerFields& fields)
+{
+    std::vector<uint8_t> banner(ds_banner_size(fields.version));
+    put_le(banner, 0, fields.version, 2);
+    for (size_t y = 0; y < 32; y++) {
+        for (size_t x = 0; x < 32; x++) {
+            // Tile (x / 8, y / 8), four bytes a row inside it, the low nibble leftmost.
+            size_t byte = 0x20 + 32 * (4 * (y / 8) + x / 8) + 4 * (y % 8) + (x % 8) / 2;
+            banner[byte] = static_cast<uint8_t>(banner[byte] | (fields.pixels[32 * y + x] & 0x0F) << (4 * (x % 2)));
+        }
+    }
+    for (size_t i = 0; i < 16; i++) {
+        put_le(banner, 0x220 + 2 * i, fields.palette[i], 2);
+    }
+    for (size_t language = 0; language < fields.titles.size() && language < 8; language++) {
+        const std::u16string& title = fields.titles[language];
+        for (size_t i = 0; i < title.size() && i < 128; i++) {
+            put_le(banner, 0x240 + 0x100 * language + 2 * i, title[i], 2);
+        }
+    }
+    for (size_t i = 0; i < fields.tokens.size() && banner.size() == 0x23C0; i++) {
+        put_le(banner, 0x2340 + 2 * i, fields.tokens[i], 2);
+    }
+    FixDsBannerCrcs(banner);
+    return banner;
+}
+
+std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFields& title, bool dsi)
+{
+    std::vector<uint8_t> rom(DS_ROM_BANNER, 0);
+    memcpy(rom.data(), "GALLIVOXTEST", 12);
+    put_code(rom, 0x0C, title.product_code, 4);
+    put_code(rom, 0x10, title.maker_code, 2);
+    rom[0x12] = dsi ? 0x03 : 0x00;
+    rom[0x1E] = static_cast<uint8_t>(title.title_version);
+    put_le(rom, 0x68, DS_ROM_BANNER, 4);
+    put_le(rom, 0x15E, DsLayoutCrc16(rom.data(), 0x15E), 2);
+    std::fill(rom.begin() + 0x240, rom.end(), 0xE5);  // code
+    if (dsi) {
+        put_le(rom, 0x230, title.title_id, 8);
+    }
+    rom.insert(rom.end(), banner.begin(), banner.end());
+    return rom;
+}

@@ -105,4 +105,31 @@ using InnerBytes = std::function<void(uint64_t offset, uint8_t* out, size_t size
 std::vector<uint8_t> Z3dsAround(uint64_t inner_size, const InnerBytes& inner, const Z3dsOptions& options = {});
 std::vector<uint8_t> WrapZ3ds(const std::vector<uint8_t>& inner, const Z3dsOptions& options = {});
 
+// ---- DS ROM images and banners ---------------------------------------------
+// The CRC-16 of the DS formats, written here from their layout.
+uint16_t DsLayoutCrc16(const uint8_t* bytes, size_t size);
+
+// A DS banner: `version` 1, 2, 3 or 0x0103; the 32×32 icon as palette
+// indices in row order; 16 colours (bits 0-4 red, 5-9 green, 10-14 blue);
+// up to eight titles (ja, en, fr, de, it, es, zh-Hans, ko); for 0x0103, the
+// animation's tokens. Every CRC is correct.
+struct DsBannerFields {
+    uint16_t version = 1;
+    std::vector<uint8_t> pixels = std::vector<uint8_t>(32 * 32);
+    std::vector<uint16_t> palette = std::vector<uint16_t>(16);
+    std::vector<std::u16string> titles = {};
+    std::vector<uint16_t> tokens = {};
+};
+std::vector<uint8_t> MakeDsBanner(const DsBannerFields& fields);
+
+// Sets every CRC of `banner` to hold over what its version has.
+void FixDsBannerCrcs(std::vector<uint8_t>& banner);
+
+// A DS ROM image: a 0x200-byte header (`title`'s product code as the game
+// code, its maker code, its version's low byte, and with `dsi` a DSi unit
+// code and its title ID at 0x230) with a correct CRC, then the banner at
+// DS_ROM_BANNER.
+const size_t DS_ROM_BANNER = 0x1000;
+std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFields& title = {}, bool dsi = false);
+
 #endif
