@@ -141,13 +141,23 @@ static unsigned read_raw_pixels(FILE* input, int32_t offset, uint16_t* raw, size
     return ICON_OK;
 }
 
-static unsigned encode_and_write(const char* path, const uint8_t* image, unsigned side)
+// How a PNG reaches its file: replaced in one step, or, where the file
+// exists and is empty (a thumbnail service made it and reads it back through
+// its own descriptor), written into it.
+enum OutputMode { OUTPUT_REPLACE, OUTPUT_FILL_EMPTY };
+
+// The one place that encodes and writes every output: the side×side RGBA
+// `image` as a PNG file with LodePNG's default settings.
+static unsigned encode_and_write(const char* path, const uint8_t* image, unsigned side, OutputMode mode)
 {
     unsigned char* png = nullptr;
     size_t png_size = 0;
     unsigned status = lodepng_encode32(&png, &png_size, image, side, side);
     if (status == ICON_OK) {
-        int error = platform_replace_file(path, png, png_size);
+        int error = mode == OUTPUT_FILL_EMPTY ? platform_fill_empty_file(path, png, png_size) : -1;
+        if (error == -1) {
+            error = platform_replace_file(path, png, png_size);
+        }
         if (error != 0) {
             status = ICON_WRITE_ERROR + static_cast<unsigned>(error);
         }
@@ -156,11 +166,11 @@ static unsigned encode_and_write(const char* path, const uint8_t* image, unsigne
     return status;
 }
 
-// The one pixel path of both: the side×side icon block at `offset`, from
-// the stream `input` or else from the `size` bytes of `smdh`, decoded and
-// written as a PNG file.
-static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, const char* output_path, int32_t offset,
-                             int32_t side)
+// The one pixel path of the SMDH's icons: the side×side block at `offset`,
+// from the stream `input` or else from the `size` bytes of `smdh`, decoded
+// into `image` (side² RGBA pixels).
+static unsigned smdh_icon_image(FILE* input, const uint8_t* smdh, size_t size, int32_t offset, int32_t side,
+                                uint8_t* image)
 {
     if (!icon_side_supported(side)) {
         return ICON_BAD_SIDE;
@@ -168,11 +178,10 @@ static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, cons
     const size_t pixels = static_cast<size_t>(side) * static_cast<size_t>(side);
     uint16_t* raw = static_cast<uint16_t*>(malloc(pixels * 2));
     uint8_t* bmp = static_cast<uint8_t*>(malloc(pixels * 3));
-    uint8_t* image = static_cast<uint8_t*>(malloc(pixels * 4));
     unsigned status = ICON_OUT_OF_MEMORY;
-    if (raw != nullptr && bmp != nullptr && image != nullptr && input != nullptr) {
+    if (raw != nullptr && bmp != nullptr && input != nullptr) {
         status = read_raw_pixels(input, offset, raw, pixels);
-    } else if (raw != nullptr && bmp != nullptr && image != nullptr) {
+    } else if (raw != nullptr && bmp != nullptr) {
         status = offset < 0 || size < static_cast<size_t>(offset) || size - static_cast<size_t>(offset) < 2 * pixels
                      ? ICON_TRUNCATED
                      : ICON_OK;
@@ -187,15 +196,24 @@ static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, cons
             raw[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
         }
         CTPKtoBMP(raw, bmp, side);
-        free(raw);
-        raw = nullptr;
         DecodeBMPData(bmp, image, static_cast<uint16_t>(side));
-        free(bmp);
-        bmp = nullptr;
-        status = encode_and_write(output_path, image, static_cast<unsigned>(side));
     }
     free(raw);
     free(bmp);
+    return status;
+}
+
+static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, const char* output_path, int32_t offset,
+                             int32_t side)
+{
+    if (!icon_side_supported(side)) {
+        return ICON_BAD_SIDE;
+    }
+    uint8_t* image = static_cast<uint8_t*>(malloc(4 * static_cast<size_t>(side) * static_cast<size_t>(side)));
+    unsigned status = image == nullptr ? ICON_OUT_OF_MEMORY : smdh_icon_image(input, smdh, size, offset, side, image);
+    if (status == ICON_OK) {
+        status = encode_and_write(output_path, image, static_cast<unsigned>(side), OUTPUT_REPLACE);
+    }
     free(image);
     return status;
 }
@@ -205,7 +223,7 @@ static unsigned convert_ds_icon(const uint8_t* banner, const char* output_path)
 {
     uint8_t image[DS_ICON_SIDE * DS_ICON_SIDE * 4];
     DsIconToRgba(banner, image);
-    return encode_and_write(output_path, image, DS_ICON_SIDE);
+    return encode_and_write(output_path, image, DS_ICON_SIDE, OUTPUT_REPLACE);
 }
 
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)
@@ -381,21 +399,10 @@ static int check_outputs_spare_input(FILE* input, const Job* job)
     return EXIT_DONE;
 }
 
-// Writes one slot's icon from the SMDH, or a DS banner's as the large one
-// (it has no small icon); returns 1 when it was written, 0 after reporting
-// why not.
-static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
+// Reports a failed icon of `slot` written to `output`; returns 1 when
+// `status` is success, else 0.
+static int report_icon_status(const Job* job, Slot slot, const char* output, unsigned status)
 {
-    const char* output = job->outputs[slot];
-    const IconSlot* place = &SLOTS[slot];
-    if (opened->location.banner && slot == SLOT_SMALL) {
-        fprintf(stderr, "%s has no small icon.\n", job->input);
-        return 0;
-    }
-    unsigned status = opened->location.banner ? convert_ds_icon(opened->smdh, output)
-                      : opened->in_memory
-                          ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
-                          : ConvertIcon(opened->file, output, place->offset, place->side);
     switch (IconFailureKind(status)) {
     case ICON_FAILED_NOT:
         return 1;
@@ -411,6 +418,24 @@ static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
         break;
     }
     return 0;
+}
+
+// Writes one slot's icon from the SMDH, or a DS banner's as the large one
+// (it has no small icon); returns 1 when it was written, 0 after reporting
+// why not.
+static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
+{
+    const char* output = job->outputs[slot];
+    const IconSlot* place = &SLOTS[slot];
+    if (opened->location.banner && slot == SLOT_SMALL) {
+        fprintf(stderr, "%s has no small icon.\n", job->input);
+        return 0;
+    }
+    unsigned status = opened->location.banner ? convert_ds_icon(opened->smdh, output)
+                      : opened->in_memory
+                          ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
+                          : ConvertIcon(opened->file, output, place->offset, place->side);
+    return report_icon_status(job, slot, output, status);
 }
 
 // Runs one job from opening its input to its last PNG; returns its status.
@@ -478,25 +503,38 @@ static int run_batch(int argc, char** argv)
     return worst;
 }
 
+// Brings a bare SMDH file's bytes into memory, as every other SMDH already
+// is. Returns EXIT_DONE, or the status to stop with after printing why.
+static int load_smdh(const Job* job, OpenedInput* opened)
+{
+    if (opened->in_memory) {
+        return EXIT_DONE;
+    }
+    errno = 0;
+    int unreadable = fseek(opened->file, 0, SEEK_SET) != 0;
+    if (!unreadable) {
+        opened->smdh_size = fread(opened->smdh, 1, sizeof opened->smdh, opened->file);
+        unreadable = ferror(opened->file);
+    }
+    if (unreadable) {
+        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
+        return EXIT_CANNOT_OPEN;
+    }
+    opened->in_memory = 1;
+    return EXIT_DONE;
+}
+
 // Describes the SMDH of an opened input as the next element of the JSON
 // array (`first` for the first). Returns EXIT_DONE, or the status to stop
 // with after printing why its titles cannot be read.
 static int describe_smdh(const Job* job, OpenedInput* opened, int first)
 {
+    int loaded = load_smdh(job, opened);
+    if (loaded != EXIT_DONE) {
+        return loaded;
+    }
     const uint8_t* bytes = opened->smdh;
     size_t size = opened->smdh_size;
-    if (!opened->in_memory) {
-        errno = 0;
-        int unreadable = fseek(opened->file, 0, SEEK_SET) != 0;
-        if (!unreadable) {
-            size = fread(opened->smdh, 1, sizeof opened->smdh, opened->file);
-            unreadable = ferror(opened->file);
-        }
-        if (unreadable) {
-            fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
-            return EXIT_CANNOT_OPEN;
-        }
-    }
     const SmdhLocation* location = &opened->location;
     if (size < SMDH_METADATA_SIZE && !location->banner) {
         fprintf(stderr, "%s is too short for its titles.\n", job->input);
@@ -565,6 +603,123 @@ static int run_info(int argc, char** argv)
     return worst;
 }
 
+// The longest side a thumbnail may ask for.
+const unsigned MAX_THUMBNAIL_SIZE = 4096;
+
+// A thumbnail size: digits only, no leading zero, 1 to MAX_THUMBNAIL_SIZE;
+// 0 for anything else.
+static unsigned thumbnail_size(const char* text)
+{
+    unsigned size = 0;
+    for (const char* c = text; *c != 0; c++) {
+        if (*c < '0' || *c > '9' || (c == text && *c == '0') || size > MAX_THUMBNAIL_SIZE) {
+            return 0;
+        }
+        size = 10 * size + static_cast<unsigned>(*c - '0');
+    }
+    return size <= MAX_THUMBNAIL_SIZE ? size : 0;
+}
+
+// `image` (side×side RGBA) enlarged by `k`: each pixel a k×k block, so pixel
+// art stays sharp. A heap buffer, or null when out of memory.
+static uint8_t* enlarge(const uint8_t* image, unsigned side, unsigned k)
+{
+    size_t big = size_t(side) * k;
+    uint8_t* out = static_cast<uint8_t*>(malloc(4 * big * big));
+    for (size_t y = 0; out != nullptr && y < big; y++) {
+        for (size_t x = 0; x < big; x++) {
+            memcpy(out + 4 * (y * big + x), image + 4 * ((y / k) * side + x / k), 4);
+        }
+    }
+    return out;
+}
+
+// The picture of a thumbnail of `size`: the large icon enlarged as far as
+// it fits, or below the large icon's side the small icon as it is (a DS file
+// has none: its large one); where the large icon is cut short, the small one
+// enlarged. Stores the icon's side, the factor and the decoded icon (a heap
+// buffer) and returns ICON_OK, or the status of the large icon that is not
+// there.
+static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigned* side, unsigned* k,
+                               uint8_t** image)
+{
+    const unsigned large = opened->location.banner ? DS_ICON_SIDE : LARGE_ICON_SIDE;
+    int small_whole = !opened->location.banner && opened->smdh_size >= slot_end(SLOT_SMALL);
+    int large_whole = opened->location.banner || opened->smdh_size >= slot_end(SLOT_LARGE);
+    Slot slot = size >= large && large_whole ? SLOT_LARGE : small_whole ? SLOT_SMALL : SLOT_LARGE;
+    if (slot == SLOT_LARGE && !large_whole) {
+        return ICON_TRUNCATED;
+    }
+    *side = slot == SLOT_LARGE ? large : SMALL_ICON_SIDE;
+    *k = size >= *side ? size / *side : 1;
+    if (size < large && slot == SLOT_SMALL) {
+        *k = 1;
+    }
+    *image = static_cast<uint8_t*>(malloc(4 * size_t(*side) * *side));
+    if (*image == nullptr) {
+        return ICON_OUT_OF_MEMORY;
+    }
+    if (opened->location.banner) {
+        DsIconToRgba(opened->smdh, *image);
+        return ICON_OK;
+    }
+    return smdh_icon_image(nullptr, opened->smdh, opened->smdh_size, SLOTS[slot].offset, SLOTS[slot].side, *image);
+}
+
+// Writes the thumbnail of the opened input to the job's output.
+static int write_thumbnail(const Job* job, OpenedInput* opened, unsigned size)
+{
+    int status = load_smdh(job, opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    const char* output = job->outputs[SLOT_LARGE];
+    unsigned side = 0;
+    unsigned k = 1;
+    uint8_t* icon = nullptr;
+    unsigned result = thumbnail_icon(opened, size, &side, &k, &icon);
+    uint8_t* picture = result == ICON_OK ? enlarge(icon, side, k) : nullptr;
+    if (result == ICON_OK && picture == nullptr) {
+        result = ICON_OUT_OF_MEMORY;
+    }
+    if (result == ICON_OK) {
+        result = encode_and_write(output, picture, side * k, OUTPUT_FILL_EMPTY);
+    }
+    free(icon);
+    free(picture);
+    return report_icon_status(job, SLOT_LARGE, output, result) ? EXIT_DONE : EXIT_ICON_FAILED;
+}
+
+// "--thumbnail SIZE INPUT OUTPUT", for the desktops' thumbnail services:
+// a picture whose longest side is at most SIZE where it can be, the icon's
+// pixels kept sharp. An input that gives no picture gets the messages and
+// statuses of the one-argument form; nothing is written then.
+static int run_thumbnail(int argc, char** argv)
+{
+    if (argc != 5) {
+        fprintf(stderr, "Usage: %s --thumbnail SIZE INPUT OUTPUT\n", argv[0]);
+        return EXIT_USAGE;
+    }
+    unsigned size = thumbnail_size(argv[2]);
+    if (size == 0) {
+        fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
+        return EXIT_USAGE;
+    }
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout};
+    OpenedInput opened;
+    opened.identity = nullptr;
+    int status = open_input(&job, &opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    status = check_outputs_spare_input(opened.file, &job);
+    if (status == EXIT_DONE) {
+        status = write_thumbnail(&job, &opened, size);
+    }
+    close_input(&opened);
+    return status;
+}
+
 // Returns 1 when `path` names no file at all, so that a lone "--help" can
 // mean the option, yet a file of that name is still converted.
 static int names_no_file(const char* path)
@@ -595,6 +750,9 @@ static void print_help()
           "  gallivox FILE             the large icon, beside FILE as NAME.png\n"
           "  gallivox --batch FILE...  each FILE as by the form above, in one process\n"
           "  gallivox --info FILE...   titles, ratings, regions and flags, as JSON\n"
+          "  gallivox --thumbnail SIZE FILE OUTPUT\n"
+          "                            a thumbnail of at most SIZE pixels a side (1 to 4096):\n"
+          "                            the icon enlarged, pixels kept sharp\n"
           "  gallivox --help | --version\n"
           "\n"
           "Exit status:\n"
@@ -635,6 +793,9 @@ int GallivoxMain(int argc, char** argv)
     }
     if (job.input == nullptr && strcmp(argv[1], "--info") == 0) {
         return run_info(argc, argv);
+    }
+    if (job.input == nullptr && strcmp(argv[1], "--thumbnail") == 0) {
+        return run_thumbnail(argc, argv);
     }
     if (job.input == nullptr) {
         fputs("No input ICN data specified.", stderr);

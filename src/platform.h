@@ -28,6 +28,13 @@ int platform_same_file(FILE* stream, const char* path);
 // (never 0 then); on failure only the temporary file is removed.
 int platform_replace_file(const char* path, const unsigned char* data, size_t size);
 
+// Writes the `size` bytes at `data` into `path` in place, when it names an
+// existing regular file that is empty (a thumbnail service made it, and reads
+// it back through its own descriptor): the same file, never a new one. A
+// failure cuts it back to empty. Returns 0, the errno value of the failed
+// step, or -1 (having done nothing) when `path` is no such file.
+int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size);
+
 // Positions `stream` at `offset` bytes from the start of its file, for
 // offsets beyond what a long can hold. Returns 0, or nonzero on failure.
 int platform_seek_absolute(FILE* stream, int64_t offset);

@@ -214,6 +214,26 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
     return error;
 }
 
+int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size)
+{
+    // Without blocking: a FIFO that no one reads is not waited for (it is no
+    // empty file either).
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0) {
+        return -1;
+    }
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) {
+        close(fd);
+        return -1;
+    }
+    int error = write_and_close(fd, data, size);
+    if (error != 0) {
+        platform_set_file_length(path, 0);
+    }
+    return error;
+}
+
 int platform_seek_absolute(FILE* stream, int64_t offset)
 {
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);

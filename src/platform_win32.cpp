@@ -262,6 +262,30 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
     return error;
 }
 
+int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size)
+{
+    wchar_t* name = wide_name(path);
+    if (name == nullptr) {
+        return -1;
+    }
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    free(name);
+    LARGE_INTEGER length;
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &length) || length.QuadPart != 0) {
+        CloseHandle(file);
+        return -1;
+    }
+    int error = write_and_close(file, data, size);
+    if (error != 0) {
+        platform_set_file_length(path, 0);
+    }
+    return error;
+}
+
 int platform_seek_absolute(FILE* stream, int64_t offset)
 {
     // The runtime's stream position is a plain 64-bit byte offset.

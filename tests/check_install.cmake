@@ -13,7 +13,7 @@ file(MAKE_DIRECTORY "${SCRATCH}")
 set(prefix "${SCRATCH}/prefix")
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
-foreach(installed bin/gallivox share/man/man1/gallivox.1)
+foreach(installed bin/gallivox share/man/man1/gallivox.1 share/thumbnailers/gallivox.thumbnailer)
   if(NOT EXISTS "${prefix}/${installed}")
     message(FATAL_ERROR "the install is missing ${installed}")
   endif()

@@ -461,3 +461,124 @@ TEST_F(CommandLine, DevicesAreWrittenInPlaceAndSurvive)
 }
 
 #endif
+
+// `rgba` (side×side) enlarged by `k`, row by row: each source row's pixels
+// repeated k times, and that row repeated k times.
+static std::vector<uint8_t> enlarged(const std::vector<uint8_t>& rgba, size_t side, size_t k)
+{
+    std::vector<uint8_t> out;
+    for (size_t y = 0; y < side; y++) {
+        std::vector<uint8_t> row;
+        for (size_t x = 0; x < side; x++) {
+            for (size_t i = 0; i < k; i++) {
+                row.insert(row.end(), rgba.begin() + 4 * (y * side + x), rgba.begin() + 4 * (y * side + x + 1));
+            }
+        }
+        for (size_t i = 0; i < k; i++) {
+            out.insert(out.end(), row.begin(), row.end());
+        }
+    }
+    return out;
+}
+
+// --thumbnail SIZE INPUT OUTPUT: the icon that fits, enlarged by a whole
+// factor; the one-argument form's messages where there is no picture.
+TEST_F(CommandLine, Thumbnails)
+{
+    const std::vector<uint8_t> small_image = ExpectedImage(small);
+    const std::vector<uint8_t> large_image = ExpectedImage(large);
+    const DsBannerFields ds = DsTestBanner(1);
+    write("game.nds", MakeDsRom(MakeDsBanner(ds)));
+    const struct {
+        const char* size;
+        const char* input;
+        std::vector<uint8_t> expected;
+        unsigned side;
+    } rows[] = {
+        {"1", "a.icn", small_image, 24},
+        {"23", "a.icn", small_image, 24},
+        {"24", "a.icn", small_image, 24},
+        {"47", "a.icn", small_image, 24},
+        {"48", "a.icn", large_image, 48},
+        {"95", "a.icn", large_image, 48},
+        {"96", "a.icn", enlarged(large_image, 48, 2), 96},
+        {"128", "a.icn", enlarged(large_image, 48, 2), 96},
+        {"256", "a.icn", enlarged(large_image, 48, 5), 240},
+        {"256", "cut-large.icn", enlarged(small_image, 24, 10), 240},  // the large icon cut short
+        {"31", "game.nds", ExpectedDsImage(ds), 32},
+        {"256", "game.nds", enlarged(ExpectedDsImage(ds), 32, 8), 256},
+        {"4096", "a.icn", enlarged(large_image, 48, 85), 4080},
+    };
+    for (const auto& row : rows) {
+        if (strcmp(row.size, "4096") == 0 && getenv("GALLIVOX_TEST_WRAPPER") != nullptr) {
+            continue;  // 16 million pixels: too slow under valgrind
+        }
+        std::string name = std::string(row.size) + " " + row.input;
+        expect_case(
+            {.name = name.c_str(), .args = {"--thumbnail", row.size, row.input, "t.png"}, .written = {{"t.png", 'd'}}});
+        DecodedPng png = DecodePngFile(dir + "/t.png");
+        EXPECT_EQ(row.side, png.width) << name;
+        EXPECT_TRUE(row.expected == png.rgba) << name;
+        RemoveTree(dir + "/t.png");
+    }
+    const CliCase cases[] = {
+        {.name = "leading zero",
+         .args = {"--thumbnail", "048", "a.icn", "t.png"},
+         .status = 1,
+         .err = "Invalid thumbnail size 048.\n"},
+        {.name = "too large",
+         .args = {"--thumbnail", "4097", "a.icn", "t.png"},
+         .status = 1,
+         .err = "Invalid thumbnail size 4097.\n"},
+        {.name = "sign",
+         .args = {"--thumbnail", "+48", "missing.icn", "t.png"},
+         .status = 1,
+         .err = "Invalid thumbnail size +48.\n"},
+        {.name = "two arguments",
+         .args = {"--thumbnail", "48", "a.icn"},
+         .status = 1,
+         .err = "Usage: " + BINARY + " --thumbnail SIZE INPUT OUTPUT\n"},
+        {.name = "not an ICN file",
+         .args = {"--thumbnail", "48", "bad.icn", "t.png"},
+         .status = 1,
+         .err = "bad.icn is not an ICN file",
+         .absent = {"t.png"}},
+        {.name = "cut short",
+         .args = {"--thumbnail", "48", "mid-small.icn", "t.png"},
+         .status = 3,
+         .err = "mid-small.icn is too short for the large icon.\n",
+         .absent = {"t.png"}},
+        {.name = "the input itself",
+         .args = {"--thumbnail", "48", "a.icn", "a.icn"},
+         .status = 1,
+         .err = "Refusing to overwrite the input file a.icn.\n"},
+        {.name = "beside -i, as ever",
+         .args = {"--thumbnail", "-i", "a.icn", "-l", "t.png"},
+         .written = {{"t.png", 'l'}}},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+    }
+    // An empty OUTPUT stays empty on failure, and is filled in place (the
+    // same file) on success; any other is replaced.
+    write("empty.png", {});
+    expect_case({.name = "empty stays empty",
+                 .args = {"--thumbnail", "48", "bad.icn", "empty.png"},
+                 .status = 1,
+                 .err = "bad.icn is not an ICN file"});
+    write("old.png", OLD);
+#ifndef _WIN32
+    struct stat empty_before, old_before, empty_after, old_after;
+    ASSERT_EQ(0, stat((dir + "/empty.png").c_str(), &empty_before));
+    ASSERT_EQ(0, stat((dir + "/old.png").c_str(), &old_before));
+#endif
+    for (const char* output : {"empty.png", "old.png"}) {
+        expect_case({.name = output, .args = {"--thumbnail", "48", "a.icn", output}, .written = {{output, 'l'}}});
+    }
+#ifndef _WIN32
+    ASSERT_EQ(0, stat((dir + "/empty.png").c_str(), &empty_after));
+    ASSERT_EQ(0, stat((dir + "/old.png").c_str(), &old_after));
+    EXPECT_EQ(empty_before.st_ino, empty_after.st_ino);
+    EXPECT_NE(old_before.st_ino, old_after.st_ino);
+#endif
+}

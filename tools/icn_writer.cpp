@@ -315,7 +315,9 @@ std::vector<uint8_t> MakeDsBanner(const DsBannerFields& fields)
     for (size_t i = 0; i < 16; i++) {
         put_le(banner, 0x220 + 2 * i, fields.palette[i], 2);
     }
-    for (size_t language = 0; language < fields.titles.size() && language < 8; language++) {
+    // Only the languages that the version has room for.
+    for (size_t language = 0; language < fields.titles.size() && 0x340 + 0x100 * language <= banner.size();
+         language++) {
         const std::u16string& title = fields.titles[language];
         for (size_t i = 0; i < title.size() && i < 128; i++) {
             put_le(banner, 0x240 + 0x100 * language + 2 * i, title[i], 2);
