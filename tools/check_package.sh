@@ -2,7 +2,8 @@
 # Builds the Debian package the Debian way and checks it, as root on Debian
 # 12: lintian --pedantic with no error and no warning, hardening-check on the
 # packaged binary, then an install with apt-get, a run on a generated ICN
-# file, the man page linted by mandoc and rendered by man without warnings,
+# file, thumbnails of a file of every kind through GNOME's and XFCE's own
+# thumbnail services, the man page linted by mandoc and rendered by man without warnings,
 # and a purge that leaves
 # nothing behind. The package lands beside the source tree, in "..".
 # DEB_BUILD_OPTIONS=nocheck skips the test suite inside the package build.
@@ -36,6 +37,9 @@ apt-get install -y "$deb"
 for png in s.png l.png drawn.png; do
     [ "$(head -c 8 "$scratch/$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
 done
+mkdir "$scratch/kinds"
+"obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/make_kinds" "$scratch/kinds" "$scratch/drawn.icn"
+sh tools/check_thumbnailers.sh "$scratch/kinds" || fail "the desktops' thumbnail services failed"
 mandoc -T lint -W warning man/gallivox.1 || fail "mandoc -T lint reports on man/gallivox.1"
 MANWIDTH=80 man --warnings gallivox > "$scratch/page" 2> "$scratch/man-warnings"
 [ ! -s "$scratch/man-warnings" ] || fail "man reports: $(cat "$scratch/man-warnings")"

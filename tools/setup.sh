@@ -6,7 +6,10 @@
 #   fuzz     clang and its runtime, for the libFuzzer targets
 #   bench    Google Benchmark and GNU time, for bench/measure.sh
 #   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
-#   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh
+#   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh,
+#            and the desktops' thumbnail services it runs the package through:
+#            GNOME's (gnome-desktop through python3-gi, bubblewrap) and XFCE's
+#            (tumbler, with a D-Bus session)
 #   lint     shellcheck and clang-format, for the checks of style in .ci/run
 set -eu
 cd "$(dirname "$0")/.."
@@ -16,7 +19,8 @@ for extra in "$@"; do
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
-        package) packages="$packages lintian devscripts mandoc" ;;
+        package) packages="$packages lintian devscripts mandoc bubblewrap python3-gi gir1.2-gnomedesktop-3.0
+            gir1.2-gdkpixbuf-2.0 tumbler dbus-daemon dbus-bin" ;;
         lint) packages="$packages shellcheck clang-format" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
