@@ -4,6 +4,7 @@
 //   item.zcia    a CIA whose metadata holds the SMDH as an `smdh` item (32 MiB frames)
 //   noitem.zcia  a CIA of about 100 MiB without that item (32 MiB frames)
 //   pipe.zcci    an NCSD of about 1 GiB, 256 KiB frames, its SMDH at the end
+//   late.cia     a sparse CIA of about 5 GiB, its SMDH past 4 GiB (uncompressed)
 // and prints how many inner bytes converting noitem.zcia must decompress.
 // With "wrap FILE...", writes FILE.cxi and FILE.zcxi around each ICN file.
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "icn_writer.h"
+#include "utils.h"
 
 static std::vector<uint8_t> read_file(const char* path)
 {
@@ -86,6 +88,13 @@ int main(int argc, char** argv)
     }
     const Z3dsOptions cia_frames = {.frame_size = 32 << 20, .items = {{"smdh", icn}}};
     if (write(dir + "/item.zcia", WrapZ3ds(WrapCia(WrapNcch(icn, true), icn, false), cia_frames)) != 0) {
+        return 1;
+    }
+    CiaParts late = CiaAround(uint64_t(5) << 30, icn, false);
+    FILE* sparse_cia = fopen((dir + "/late.cia").c_str(), "wb");
+    if (sparse_cia == nullptr || WriteBuffer(late.head.data(), late.head.size(), 0, sparse_cia) != 1 ||
+        WriteBuffer(late.meta.data(), late.meta.size(), late.meta_offset, sparse_cia) != 1 || fclose(sparse_cia) != 0) {
+        fprintf(stderr, "Could not write %s/late.cia\n", dir.c_str());
         return 1;
     }
     const uint64_t content_size = 100 << 20;
