@@ -1,11 +1,16 @@
 #include "main.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include <lodepng.h>
 
@@ -267,7 +272,33 @@ struct Job {
     const char* outputs[SLOT_COUNT];  // null where the slot is not wanted
     const char* line_end;
     FILE* open_failures;
+    std::vector<struct Message>* messages;  // null: each message goes straight out
 };
+
+// A job's message, kept for its turn where several workers run a batch.
+struct Message {
+    FILE* stream;
+    std::string text;
+};
+
+// Prints a job's message on `stream`, or keeps it for its turn.
+__attribute__((format(printf, 3, 4))) static void say(const Job* job, FILE* stream, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (job->messages == nullptr) {
+        vfprintf(stream, format, args);
+    } else {
+        va_list again;
+        va_copy(again, args);
+        int length = vsnprintf(nullptr, 0, format, args);
+        Message message = {stream, std::string(length > 0 ? static_cast<size_t>(length) : 0, '\0')};
+        vsnprintf(&message.text[0], message.text.size() + 1, format, again);
+        va_end(again);
+        job->messages->push_back(std::move(message));
+    }
+    va_end(args);
+}
 
 // An input opened and walked to its SMDH. A bare SMDH file that can seek is
 // read where it is; any other SMDH (a container's, a pipe's) is read once
@@ -306,22 +337,22 @@ static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLoca
 {
     switch (status) {
     case WALK_NOT_ICN:
-        fprintf(stderr, "%s is not an ICN file%s", job->input, job->line_end);
+        say(job, stderr, "%s is not an ICN file%s", job->input, job->line_end);
         return EXIT_USAGE;
     case WALK_NO_ICON:
-        fprintf(stderr, "%s holds no icon.\n", job->input);
+        say(job, stderr, "%s holds no icon.\n", job->input);
         return EXIT_USAGE;
     case WALK_ENCRYPTED:
-        fprintf(stderr, "%s is encrypted; its icon cannot be read.\n", job->input);
+        say(job, stderr, "%s is encrypted; its icon cannot be read.\n", job->input);
         return EXIT_USAGE;
     case WALK_DAMAGED:
-        fprintf(stderr, "%s is damaged: %s.\n", job->input, location->damage);
+        say(job, stderr, "%s is damaged: %s.\n", job->input, location->damage);
         return EXIT_USAGE;
     case WALK_UNREADABLE:
     case WALK_FOUND:
         break;
     }
-    fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(location->error));
+    say(job, stderr, "Could not read %s: %s\n", job->input, strerror(location->error));
     return EXIT_CANNOT_OPEN;
 }
 
@@ -353,9 +384,9 @@ static int find_smdh(const Job* job, OpenedInput* opened)
     int status = EXIT_CANNOT_OPEN;
     if (error != 0 && seekable) {
         // A directory opens but cannot be read: as good as not opened.
-        fprintf(job->open_failures, "Could not open %s.\n", job->input);
+        say(job, job->open_failures, "Could not open %s.\n", job->input);
     } else if (error != 0) {
-        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(error));
+        say(job, stderr, "Could not read %s: %s\n", job->input, strerror(error));
     } else {
         walk.identity = opened->identity;
         status = walk_to_smdh(job, &walk, opened);
@@ -372,7 +403,7 @@ static int open_input(const Job* job, OpenedInput* opened)
     opened->in_memory = 0;
     opened->smdh_size = 0;
     if (opened->file == nullptr) {
-        fprintf(job->open_failures, "Could not open %s.\n", job->input);
+        say(job, job->open_failures, "Could not open %s.\n", job->input);
         return EXIT_CANNOT_OPEN;
     }
     int status = find_smdh(job, opened);
@@ -392,7 +423,7 @@ static int check_outputs_spare_input(FILE* input, const Job* job)
 {
     for (const char* output : job->outputs) {
         if (output != nullptr && platform_same_file(input, output)) {
-            fprintf(stderr, "Refusing to overwrite the input file %s.\n", output);
+            say(job, stderr, "Refusing to overwrite the input file %s.\n", output);
             return EXIT_USAGE;
         }
     }
@@ -407,14 +438,14 @@ static int report_icon_status(const Job* job, Slot slot, const char* output, uns
     case ICON_FAILED_NOT:
         return 1;
     case ICON_FAILED_TRUNCATED:
-        fprintf(stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
+        say(job, stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
         break;
     case ICON_FAILED_READ:
-        fprintf(stderr, "Could not read %s: %s\n", job->input, IconStatusText(status));
+        say(job, stderr, "Could not read %s: %s\n", job->input, IconStatusText(status));
         break;
     case ICON_FAILED_WRITE:
     case ICON_FAILED_ENCODING:
-        fprintf(stderr, "Could not write %s: %s\n", output, IconStatusText(status));
+        say(job, stderr, "Could not write %s: %s\n", output, IconStatusText(status));
         break;
     }
     return 0;
@@ -428,7 +459,7 @@ static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
     const char* output = job->outputs[slot];
     const IconSlot* place = &SLOTS[slot];
     if (opened->location.banner && slot == SLOT_SMALL) {
-        fprintf(stderr, "%s has no small icon.\n", job->input);
+        say(job, stderr, "%s has no small icon.\n", job->input);
         return 0;
     }
     unsigned status = opened->location.banner ? convert_ds_icon(opened->smdh, output)
@@ -468,15 +499,15 @@ static int run_beside(const char* input)
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, "", stdout};
+    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr};
     return run_job(&job);
 }
 
-// "--batch FILE...": each file as by the one-argument form, every message a
-// line of its own, whatever came before. A PNG that an earlier file of the
-// run wrote is not replaced: game.3dsx and game.cia both derive game.png.
-// Returns the highest status of all.
-static int run_batch(int argc, char** argv)
+// "--batch FILE...", one file after another: each as by the one-argument
+// form, every message a line of its own, whatever came before. A PNG that an
+// earlier file of the run wrote is not replaced: game.3dsx and game.cia both
+// derive game.png. Returns the highest status of all.
+static int run_batch_in_order(int argc, char** argv)
 {
     std::unordered_map<std::string, const char*> written;  // PNG name -> its input
     int worst = EXIT_DONE;
@@ -489,7 +520,7 @@ static int run_batch(int argc, char** argv)
                 fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
                 status = EXIT_ICON_FAILED;
             } else {
-                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout};
+                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout, nullptr};
                 status = run_job(&job);
                 if (status == EXIT_DONE) {
                     written.emplace(derived_name, argv[i]);
@@ -501,6 +532,177 @@ static int run_batch(int argc, char** argv)
         }
     }
     return worst;
+}
+
+// One file of a batch run by several workers.
+struct BatchItem {
+    const char* input;
+    std::string png;     // its PNG's name; empty when the name does not fit
+    long earlier;        // the last earlier item of the same PNG name, or -1
+    const char* writer;  // once done: the input that wrote that PNG in this run, or null
+    int done;
+    int status;
+    std::vector<Message> messages;
+};
+
+// A batch shared by its workers and its printer, under `lock`. Workers take
+// the items in argument order, never more than `window` ahead of the
+// printing, so memory stays bounded by the number of workers.
+struct Batch {
+    std::vector<BatchItem> items;
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t next;
+    size_t printed;
+    size_t window;
+};
+
+// Converts item `i`, or says why not. An earlier item of the same PNG name
+// is waited for: the collision rule goes by argument order, as in one run.
+static void convert_batch_item(Batch* batch, size_t i)
+{
+    BatchItem* item = &batch->items[i];
+    const char* writer = nullptr;
+    if (item->earlier >= 0) {
+        std::unique_lock<std::mutex> hold(batch->lock);
+        const BatchItem* earlier = &batch->items[static_cast<size_t>(item->earlier)];
+        batch->changed.wait(hold, [earlier] { return earlier->done != 0; });
+        writer = earlier->writer;
+    }
+    Job job = {item->input, {nullptr, item->png.c_str()}, "\n", stdout, &item->messages};
+    int status = EXIT_ICON_FAILED;
+    if (writer != nullptr) {
+        say(&job, stderr, "Not replacing %s: written from %s in this run.\n", item->png.c_str(), writer);
+    } else {
+        status = run_job(&job);
+        writer = status == EXIT_DONE ? item->input : nullptr;
+    }
+    std::lock_guard<std::mutex> hold(batch->lock);
+    item->status = status;
+    item->writer = writer;
+    item->done = 1;
+    batch->changed.notify_all();
+}
+
+static void batch_worker(Batch* batch)
+{
+    for (;;) {
+        size_t i = 0;
+        {
+            std::unique_lock<std::mutex> hold(batch->lock);
+            batch->changed.wait(hold, [batch] {
+                return batch->next == batch->items.size() || batch->next < batch->printed + batch->window;
+            });
+            if (batch->next == batch->items.size()) {
+                return;
+            }
+            i = batch->next++;
+        }
+        if (!batch->items[i].done) {
+            convert_batch_item(batch, i);
+        }
+    }
+}
+
+// The items of the batch's files: each PNG's name and the last earlier item
+// of the same name. A name that does not fit is said at its turn.
+static void prepare_batch(int argc, char** argv, Batch* batch)
+{
+    std::unordered_map<std::string, long> last;  // PNG name -> its last item
+    batch->items.resize(static_cast<size_t>(argc - 2));
+    for (int i = 2; i < argc; i++) {
+        BatchItem* item = &batch->items[static_cast<size_t>(i - 2)];
+        item->input = argv[i];
+        item->earlier = -1;
+        item->writer = nullptr;
+        item->done = 0;
+        item->status = EXIT_USAGE;
+        char derived_name[DERIVED_NAME_SIZE] = {0};
+        if (!derived_name_fits(DERIVED_NAME_SIZE, argv[i], ".png") ||
+            append_filextention(derived_name, DERIVED_NAME_SIZE, argv[i], ".png") != 0) {
+            item->done = 1;
+            continue;
+        }
+        item->png = derived_name;
+        auto found = last.find(item->png);
+        if (found != last.end()) {
+            item->earlier = found->second;
+        }
+        last[item->png] = i - 2;
+    }
+}
+
+// "--batch FILE..." on `workers` threads: the same messages, statuses and
+// PNGs as one file after another, the messages printed in argument order.
+static int run_batch_on_workers(int argc, char** argv, unsigned workers)
+{
+    Batch batch;
+    prepare_batch(argc, argv, &batch);
+    batch.next = 0;
+    batch.printed = 0;
+    batch.window = 4 * size_t(workers);
+    std::vector<std::thread> threads;
+    for (unsigned w = 0; w < workers; w++) {
+        threads.emplace_back(batch_worker, &batch);
+    }
+    int worst = EXIT_DONE;
+    for (size_t i = 0; i < batch.items.size(); i++) {
+        BatchItem* item = &batch.items[i];
+        std::vector<Message> messages;
+        {
+            std::unique_lock<std::mutex> hold(batch.lock);
+            batch.changed.wait(hold, [item] { return item->done != 0; });
+            messages.swap(item->messages);
+        }
+        if (item->png.empty()) {
+            char derived_name[DERIVED_NAME_SIZE];
+            append_filextention(derived_name, DERIVED_NAME_SIZE, item->input, ".png");  // says why
+        }
+        for (const Message& message : messages) {
+            fputs(message.text.c_str(), message.stream);
+        }
+        worst = item->status > worst ? item->status : worst;
+        std::lock_guard<std::mutex> hold(batch.lock);
+        batch.printed = i + 1;
+        batch.changed.notify_all();
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return worst;
+}
+
+// The number of batch workers: GALLIVOX_JOBS when set (1 to 256), else one
+// per online core; 0 after saying why the setting is wrong.
+const unsigned MAX_WORKERS = 256;
+static unsigned batch_workers()
+{
+    const char* setting = getenv("GALLIVOX_JOBS");
+    if (setting == nullptr) {
+        unsigned cores = std::thread::hardware_concurrency();
+        return cores == 0 ? 1 : cores < MAX_WORKERS ? cores : MAX_WORKERS;
+    }
+    char* end = nullptr;
+    unsigned long workers = strtoul(setting, &end, 10);
+    if (setting[0] < '1' || setting[0] > '9' || *end != 0 || workers > MAX_WORKERS) {
+        fprintf(stderr, "Invalid GALLIVOX_JOBS %s: give a number of workers from 1 to %u.\n", setting, MAX_WORKERS);
+        return 0;
+    }
+    return static_cast<unsigned>(workers);
+}
+
+// "--batch FILE...": on one worker, one file after another; on several,
+// the same outputs, messages and statuses, sooner.
+static int run_batch(int argc, char** argv)
+{
+    unsigned workers = batch_workers();
+    if (workers == 0) {
+        return EXIT_USAGE;
+    }
+    if (static_cast<unsigned>(argc - 2) < workers) {
+        workers = static_cast<unsigned>(argc - 2);
+    }
+    return workers <= 1 ? run_batch_in_order(argc, argv) : run_batch_on_workers(argc, argv, workers);
 }
 
 // Brings a bare SMDH file's bytes into memory, as every other SMDH already
@@ -517,7 +719,7 @@ static int load_smdh(const Job* job, OpenedInput* opened)
         unreadable = ferror(opened->file);
     }
     if (unreadable) {
-        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
+        say(job, stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
         return EXIT_CANNOT_OPEN;
     }
     opened->in_memory = 1;
@@ -537,7 +739,7 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     size_t size = opened->smdh_size;
     const SmdhLocation* location = &opened->location;
     if (size < SMDH_METADATA_SIZE && !location->banner) {
-        fprintf(stderr, "%s is too short for its titles.\n", job->input);
+        say(job, stderr, "%s is too short for its titles.\n", job->input);
         return EXIT_ICON_FAILED;
     }
     SmdhMetadata* metadata = static_cast<SmdhMetadata*>(malloc(sizeof(SmdhMetadata)));
@@ -545,7 +747,7 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     if (metadata == nullptr || animation == nullptr) {
         free(metadata);
         free(animation);
-        fprintf(stderr, "Could not read %s: %s\n", job->input, strerror(ENOMEM));
+        say(job, stderr, "Could not read %s: %s\n", job->input, strerror(ENOMEM));
         return EXIT_CANNOT_OPEN;
     }
     if (location->banner) {
@@ -580,7 +782,7 @@ static int run_info(int argc, char** argv)
     int described = 0;
     fputc('[', stdout);
     for (int i = 2; i < argc; i++) {
-        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr};
+        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr};
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;
@@ -640,8 +842,7 @@ static uint8_t* enlarge(const uint8_t* image, unsigned side, unsigned k)
 // enlarged. Stores the icon's side, the factor and the decoded icon (a heap
 // buffer) and returns ICON_OK, or the status of the large icon that is not
 // there.
-static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigned* side, unsigned* k,
-                               uint8_t** image)
+static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigned* side, unsigned* k, uint8_t** image)
 {
     const unsigned large = opened->location.banner ? DS_ICON_SIDE : LARGE_ICON_SIDE;
     int small_whole = !opened->location.banner && opened->smdh_size >= slot_end(SLOT_SMALL);
@@ -705,7 +906,7 @@ static int run_thumbnail(int argc, char** argv)
         fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
         return EXIT_USAGE;
     }
-    Job job = {argv[3], {nullptr, argv[4]}, "", stdout};
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr};
     OpenedInput opened;
     opened.identity = nullptr;
     int status = open_input(&job, &opened);
@@ -785,7 +986,7 @@ int GallivoxMain(int argc, char** argv)
     if (argc == 2) {
         return run_beside(argv[1]);
     }
-    Job job = {nullptr, {nullptr, nullptr}, "", stdout};
+    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr};
     parse_options(argc, argv, &job);
     // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {

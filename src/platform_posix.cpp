@@ -76,12 +76,32 @@ struct Target {
     mode_t mode;      // the permission bits its new file takes
 };
 
+// The process's umask, as the kernel reports it in /proc/self/status: read
+// without setting it, which other threads (a batch's workers) would see.
+// Where that cannot be read, by setting it and putting it back at once.
+static mode_t current_umask()
+{
+    FILE* status = fopen("/proc/self/status", "re");
+    char line[256];
+    unsigned mask = 0;
+    int found = 0;
+    while (status != nullptr && !found && fgets(line, sizeof line, status) != nullptr) {
+        found = sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    if (status != nullptr) {
+        fclose(status);
+    }
+    if (found) {
+        return static_cast<mode_t>(mask);
+    }
+    mode_t set = umask(0);
+    umask(set);
+    return set;
+}
+
 static mode_t creation_mode()
 {
-    // umask can only be read by setting it; it is put back at once.
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~current_umask();
 }
 
 // Follows `name` through its symbolic links to the file they finally name,

@@ -37,6 +37,11 @@ static size_t kept_name_length(const char* path)
     return length + 1;
 }
 
+int32_t derived_name_fits(uint16_t out_size, const char* in, const char* extension)
+{
+    return in != nullptr && extension != nullptr && kept_name_length(in) + strlen(extension) < out_size;
+}
+
 int32_t append_filextention(char* out, uint16_t out_size, const char* in, const char* extension)
 {
     if (out == nullptr || in == nullptr || extension == nullptr) {
@@ -45,7 +50,7 @@ int32_t append_filextention(char* out, uint16_t out_size, const char* in, const 
     }
     memset(out, 0, out_size);
     size_t kept = kept_name_length(in);
-    if (kept + strlen(extension) >= out_size) {
+    if (!derived_name_fits(out_size, in, extension)) {
         puts("[!] Input File Name Too Large for Output buffer");
         return 1;
     }

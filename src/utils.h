@@ -15,6 +15,11 @@
 // fit (the buffer is then all zero).
 int32_t append_filextention(char* out, uint16_t out_size, const char* in, const char* extension);
 
+// Whether append_filextention would fit its result in `out_size` bytes:
+// 1, or 0 where it would say "[!] Input File Name Too Large for Output
+// buffer". Prints nothing.
+int32_t derived_name_fits(uint16_t out_size, const char* in, const char* extension);
+
 // ---- Byte order, flags and alignment ------------------------------------
 // A byte-order selector is 0 for big-endian (most significant byte first)
 // or 1 for little-endian; arrays may lie at any address.

@@ -582,3 +582,66 @@ TEST_F(CommandLine, Thumbnails)
     EXPECT_NE(old_before.st_ino, old_after.st_ino);
 #endif
 }
+
+// Sets the number of batch workers for the runs that follow ("" for the default).
+static void set_workers(const char* workers)
+{
+#ifdef _WIN32
+    _putenv_s("GALLIVOX_JOBS", workers);
+#else
+    if (workers[0] == 0) {
+        unsetenv("GALLIVOX_JOBS");
+    } else {
+        setenv("GALLIVOX_JOBS", workers, 1);
+    }
+#endif
+}
+
+// A batch of many files, collisions and failures spread among them: on
+// several workers, again and again, exactly what one worker gives.
+TEST_F(CommandLine, BatchOnSeveralWorkersGivesWhatOneGives)
+{
+    const char* setting = getenv("GALLIVOX_JOBS");
+    const std::string before = setting != nullptr ? setting : "";
+    std::vector<std::string> args = {"--batch"};
+    for (int i = 0; i < 48; i++) {
+        std::string name = "m" + std::to_string(i);
+        switch (i % 6) {
+        case 0:
+            write(name + ".icn", slice(0x2100));  // too short
+            break;
+        case 1:
+            write(name + ".bad", {'X'});  // not an ICN file
+            break;
+        case 2:
+            args.push_back(name + ".missing");  // cannot be opened
+            break;
+        case 3:
+            write(name + ".3dsx", Wrap3dsx(icn));  // then the same PNG name again
+            args.push_back(name + ".3dsx");
+            name += ".cia";
+            write(name, WrapCia(WrapNcch(icn, true), icn, false));
+            break;
+        default:
+            write(name + ".icn", icn);
+        }
+        args.push_back(i % 6 == 0 ? name + ".icn" : i % 6 == 1 ? name + ".bad" : i % 6 == 3 ? name : name + ".icn");
+    }
+    set_workers("1");
+    ProcessResult one = run(args);
+    EXPECT_EQ(3, one.status);
+    EXPECT_NE(std::string::npos, one.err.find("Not replacing m3.png: written from m3.3dsx in this run.\n"));
+    for (const char* workers : {"2", "5", "48", "5", "3", "2", "7", "5"}) {
+        set_workers(workers);
+        ProcessResult several = run(args);
+        EXPECT_EQ(one.status, several.status) << workers;
+        EXPECT_EQ(one.out, several.out) << workers;
+        EXPECT_EQ(one.err, several.err) << workers;
+    }
+    set_workers("0");
+    expect_case({.name = "no workers",
+                 .args = {"--batch", "a.icn"},
+                 .status = 1,
+                 .err = "Invalid GALLIVOX_JOBS 0: give a number of workers from 1 to 256.\n"});
+    set_workers(before.c_str());
+}

@@ -27,6 +27,13 @@ function(gallivox_add_tests)
       TIMEOUT 600)
   endif()
 
+  # The batch suites again on one worker, as every batch ran before workers,
+  # and on more workers than this machine has cores.
+  foreach(workers 1 5)
+    add_test(NAME batch_on_${workers}_workers COMMAND gallivox_tests --gtest_filter=*Batch*)
+    set_tests_properties(batch_on_${workers}_workers PROPERTIES ENVIRONMENT GALLIVOX_JOBS=${workers})
+  endforeach()
+
   # Installs into a scratch prefix, runs what was installed and renders its
   # man page.
   add_test(NAME install_and_run
