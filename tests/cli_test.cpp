@@ -630,7 +630,7 @@ TEST_F(CommandLine, BatchOnSeveralWorkersGivesWhatOneGives)
     set_workers("1");
     ProcessResult one = run(args);
     EXPECT_EQ(3, one.status);
-    EXPECT_NE(std::string::npos, one.err.find("Not replacing m3.png: written from m3.3dsx in this run.\n"));
+    EXPECT_NE(std::string::npos, one.err.find(Native("Not replacing m3.png: written from m3.3dsx in this run.\n")));
     for (const char* workers : {"2", "5", "48", "5", "3", "2", "7", "5"}) {
         set_workers(workers);
         ProcessResult several = run(args);
