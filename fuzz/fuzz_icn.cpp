@@ -30,14 +30,13 @@ void require(bool condition, const char* what)
     }
 }
 
-const std::string& scratch_dir()
+// A new scratch directory for one input; the input removes it, empty, when
+// it is done, so no run leaves one behind.
+std::string scratch_dir()
 {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/gallivox-fuzz-XXXXXX";
-        require(mkdtemp(pattern) != nullptr, "mkdtemp failed");
-        return std::string(pattern);
-    }();
-    return dir;
+    char pattern[] = "/tmp/gallivox-fuzz-XXXXXX";
+    require(mkdtemp(pattern) != nullptr, "mkdtemp failed");
+    return std::string(pattern);
 }
 
 size_t entries_in(const std::string& dir)
@@ -50,6 +49,13 @@ size_t entries_in(const std::string& dir)
     }
     closedir(d);
     return count;
+}
+
+// Every file of the input's run is gone: the directory is removed, empty.
+void remove_scratch(const std::string& dir)
+{
+    require(entries_in(dir) == 0, "a stray file was left behind");
+    require(rmdir(dir.c_str()) == 0, "cannot remove the scratch directory");
 }
 
 // Checks the PNG at `path` against the icon block at `offset`, then removes it.
@@ -107,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         remove(small.c_str());
         remove(large.c_str());
         require(remove(input.c_str()) == 0, "cannot remove input");
-        require(entries_in(dir) == 0, "a stray file was left behind");
+        remove_scratch(dir);
         return 0;
     }
     int expected = size >= LARGE_END ? 0 : 3;
@@ -121,6 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check_icon(large, data, ICN_LARGE_OFFSET, 48);
     }
     require(remove(input.c_str()) == 0, "cannot remove input");
-    require(entries_in(dir) == 0, "a stray file was left behind");
+    remove_scratch(dir);
     return 0;
 }
