@@ -21,8 +21,9 @@ void make_ds(std::vector<uint8_t>& bytes, bool banner)
     size_t crc_at = banner ? 2 : 0x15E;
     size_t from = banner ? 0x20 : 0;
     size_t to = banner ? 0x840 : 0x15E;
-    if (bytes.size() < to) {
-        bytes.resize(to);
+    size_t least = to > crc_at + 2 ? to : crc_at + 2;
+    if (bytes.size() < least) {
+        bytes.resize(least);
     }
     if (banner) {
         static const uint8_t versions[4] = {1, 2, 3, 1};

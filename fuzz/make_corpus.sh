@@ -27,6 +27,7 @@ done
   printf 'icon\000\000\000\000\000\000\000\000\300\066\000\000'; head -c 496 /dev/zero;
   cat samples/sample.icn; } > "$walk/ncch"
 { printf '\005\040\040'; head -c 30 /dev/zero; } > "$walk/cia"
+printf '\006DS' > "$walk/ds-short"   # a DS pick on bytes shorter than its header
 # The info target's first byte is the length of the file name that follows;
 # then the SMDH's bytes after its magic.
 { printf '\010n\377me.icn'; tail -c +5 samples/sample.icn; } > "$info/sample"
