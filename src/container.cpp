@@ -1,7 +1,6 @@
 #include "container.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "ds_banner.h"
@@ -58,8 +57,9 @@ const uint64_t TMD_FIRST_CHUNK = 0xC4 + 64 * 0x24;
 const size_t TMD_CHUNK_SIZE = 0x30;
 const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
 
-// What the discarding of a pipe's bytes reads at a time.
-const size_t SKIP_CHUNK = 0x10000;
+// What the discarding of a pipe's bytes reads at a time, into a buffer on
+// the stack: nothing to allocate, so nothing that can fail.
+const size_t SKIP_CHUNK = 0x4000;
 
 // READ_DAMAGED: a Z3DS file's structure failed (its reader says how).
 enum ReadResult { READ_WHOLE, READ_SHORT, READ_FAILED, READ_BEHIND, READ_DAMAGED };
@@ -132,11 +132,7 @@ static ReadResult read_compressed(WalkInput* input, uint64_t offset, uint8_t* ou
 // READ_SHORT when the input ends first.
 static ReadResult skip_to(WalkInput* input, uint64_t offset)
 {
-    uint8_t* chunk = static_cast<uint8_t*>(malloc(SKIP_CHUNK));
-    if (chunk == nullptr) {
-        errno = ENOMEM;
-        return READ_FAILED;
-    }
+    uint8_t chunk[SKIP_CHUNK];
     ReadResult result = READ_WHOLE;
     while (input->position < offset) {
         uint64_t left = offset - input->position;
@@ -148,7 +144,6 @@ static ReadResult skip_to(WalkInput* input, uint64_t offset)
             break;
         }
     }
-    free(chunk);
     return result;
 }
 

@@ -100,6 +100,14 @@ protected:
             {"back.cia", with(bare_cia, 0x10, 0)},
             {"signature.cia", with(bare_cia, CIA_TMD, 0x77)},
             {"index.cia", with(bare_cia, cia_chunk + 4, 0x0100, 2)},
+            {"count0.cia", WrapCia(ncch, {}, false, {}, {.content_count = 0})},
+            {"type4000.cia", WrapCia(ncch, {}, false, {}, {.content_type = 0x4000})},
+            {"one-unit.cxi", with(ncch, 0x1A4, 1)},
+            {"cut-104.3ds", cut(ncsd, 0x104)},
+            {"cut-180.3ds", cut(ncsd, 0x180)},
+            {"ncs.bin", with(std::vector<uint8_t>(0x103), 0x100, 0x53434E, 3)},  // "NCS", one byte short of a magic
+            {"ncc.bin", with(std::vector<uint8_t>(0x103), 0x100, 0x43434E, 3)},
+            {"version.cxi", WrapNcch(with(icn, 4, 1, 2), true)},  // an SMDH of another version reads the same
             // Compressed: the inner file decides, whatever the header's hint
             // (NCSD here, but for the 3DSX).
             {"game.zcci", WrapZ3ds(ncsd, {.frame_size = 0x2000})},  // the SMDH straddles two frames
@@ -111,6 +119,12 @@ protected:
         };
         for (const auto& file : files) {
             write(file.name, file.bytes);
+        }
+        // Each TMD signature type, content 0 encrypted: a signature block of
+        // the wrong length would read another chunk record and miss it.
+        for (uint32_t type = 0x10000; type <= 0x10005; type++) {
+            write("sig-" + std::to_string(type - 0x10000) + ".cia",
+                  WrapCia(Scramble(ncch, 0), {}, true, {}, {.signature_type = type}));
         }
     }
 
@@ -143,6 +157,20 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"noicon.cxi", 1, "noicon.cxi" + NO_ICON, {}},
         {"data.cia", 1, "data.cia" + NO_ICON, {}},
         {"index.cia", 1, "index.cia" + NO_ICON, {}},
+        {"count0.cia", 1, "count0.cia" + NO_ICON, {}},
+        {"type4000.cia", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
+        {"version.cxi", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
+        {"one-unit.cxi", 1, "one-unit.cxi is damaged: its icon entry lies outside its ExeFS.\n", {}},
+        {"cut-104.3ds", 1, "cut-104.3ds is damaged: its NCSD header is cut short.\n", {}},
+        {"cut-180.3ds", 1, "cut-180.3ds is damaged: its NCSD header is cut short.\n", {}},
+        {"ncs.bin", 1, "ncs.bin is not an ICN file", {}},
+        {"ncc.bin", 1, "ncc.bin is not an ICN file", {}},
+        {"sig-0.cia", 1, "sig-0.cia" + ENCRYPTED, {}},
+        {"sig-1.cia", 1, "sig-1.cia" + ENCRYPTED, {}},
+        {"sig-2.cia", 1, "sig-2.cia" + ENCRYPTED, {}},
+        {"sig-3.cia", 1, "sig-3.cia" + ENCRYPTED, {}},
+        {"sig-4.cia", 1, "sig-4.cia" + ENCRYPTED, {}},
+        {"sig-5.cia", 1, "sig-5.cia" + ENCRYPTED, {}},
         {"crypt.cxi", 1, "crypt.cxi" + ENCRYPTED, {}},
         {"crypt.3ds", 1, "crypt.3ds" + ENCRYPTED, {}},
         {"crypt.cia", 1, "crypt.cia" + ENCRYPTED, {}},

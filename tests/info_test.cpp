@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,15 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     write("surrogates.icn", surrogates);
     write("settings.icn", settings);
     write("free.icn", free_region);
+    // Two-byte UTF-8 from U+0080 and with a second byte of 0x80, another
+    // astral character, a pair after the start, two high surrogates; names
+    // that are no UTF-8.
+    std::vector<uint8_t> text = icn;
+    put_utf16(text, title_at(8, 0), u"\u00A9\u0440\U00020BB7");
+    put_utf16(text, title_at(9, 0), u"a\U0001F600");
+    put_utf16(text, title_at(11, 0), u"\xD800\xDBFF");
+    write("a\xFF\x80.icn", text);
+    write("\xED\xA0\x80.icn", icn);
 
     std::string expected = "[" + object("titles.icn", R"("titles": {
             "ja": {"short": "アイコン", "long": "", "publisher": ""},
@@ -129,7 +139,13 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
                                   R"("region_lockout": 2147483647, "regions": ["Japan", "North America", "Europe",
             "Australia", "China", "Korea", "Taiwan"], "icons": {"small": false, "large": false})") +
                            "]";
-    ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn"});
+    expected = expected.substr(0, expected.size() - 1) + "," + object("a\ufffd\ufffd.icn", R"("titles": {
+            "nl": {"short": "\u00a9\u0440\ud842\udfb7", "long": "", "publisher": ""},
+            "pt": {"short": "a\ud83d\ude00", "long": "", "publisher": ""},
+            "zh-Hant": {"short": "\ufffd\ufffd", "long": "", "publisher": ""}})") +
+               "," + object("\ufffd\ufffd\ufffd.icn", "") + "]";
+    ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn",
+                           "a\xFF\x80.icn", "\xED\xA0\x80.icn"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
@@ -222,6 +238,40 @@ TEST_F(Info, ContainersFailuresAndNames)
                  .status = 2,
                  .out = "[]\n",
                  .err = "Could not open missing.icn.\nCould not open dir.\n"});
+}
+
+// The README's example, byte for byte: the file it describes is built here
+// and its --info output must be the text the README shows.
+TEST_F(Info, ReadmeExampleByteForByte)
+{
+    std::vector<uint8_t> smdh = icn;
+    put_utf16(smdh, title_at(0, 0), u"ギャリヴォックス");
+    put_utf16(smdh, title_at(0, 1), u"アイコンの物語");
+    put_utf16(smdh, title_at(0, 2), u"Orrimand");
+    put_utf16(smdh, title_at(1, 0), u"Gallivox");
+    put_utf16(smdh, title_at(1, 1), u"A tale of icons");
+    put_utf16(smdh, title_at(1, 2), u"Orrimand");
+    smdh[0x2008 + 4] = 0x87;  // PEGI GEN: 7
+    const uint8_t region_free[4] = {0xFF, 0xFF, 0xFF, 0x7F};
+    std::copy(region_free, region_free + 4, smdh.begin() + 0x2018);
+    smdh[0x2028] = 0x05;  // visible, allow_3d
+    smdh[0x202D] = 1;     // EULA 1.0
+    const TitleFields title = {
+        .title_id = 0x0004000000123400, .product_code = "CTR-P-ABCD", .maker_code = "01", .title_version = 1040};
+    write("game.cia", WrapCia(WrapNcch(smdh, true, title), smdh, false, title));
+    const std::string readme_path =
+        std::string(SAMPLE_ICN).substr(0, std::string(SAMPLE_ICN).rfind("samples/")) + "README.md";
+    const std::vector<uint8_t> readme = ReadFileBytes(readme_path);
+    std::string example;
+    size_t at = std::string(readme.begin(), readme.end()).find("    $ gallivox --info game.cia\n");
+    ASSERT_NE(std::string::npos, at) << readme_path;
+    for (at += strlen("    $ gallivox --info game.cia\n"); at < readme.size() && readme[at] != '\n';) {
+        size_t end = std::string(readme.begin(), readme.end()).find('\n', at);
+        example += std::string(readme.begin() + static_cast<ptrdiff_t>(at) + 4,
+                               readme.begin() + static_cast<ptrdiff_t>(end) + 1);
+        at = end + 1;
+    }
+    expect_case({.name = "README example", .args = {"--info", "game.cia"}, .out = example});
 }
 
 // DS banners: their titles split into lines, their animation, the SMDH's

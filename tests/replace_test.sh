@@ -156,6 +156,16 @@ errors() {
 " -- strace -o "$scratch/ignored" -e trace=write -e inject=write:retval=0:when=1 "$tool" -i a.icn -l l.png
     same "$work/l.png" "$scratch/ref/old" || fail "write of nothing: l.png changed"
     only_files l.png
+    # A read error inside the walk of a container: the SMDH of a 3DSX, past
+    # the bytes of its first read.
+    { printf '3DSX\054\000'; head -c 26 /dev/zero; printf '\000\040\000\000\300\066\000\000'
+      head -c $((0x2000 - 0x28)) /dev/zero; cat "$work/a.icn"; } > "$work/g.3dsx"
+    n=$(call_index read '"g[.]3dsx"' 1 -i g.3dsx -l l.png)
+    reset_outputs l.png
+    check "walk read error" 2 "" "Could not read g.3dsx: $eio
+" -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" -i g.3dsx -l l.png
+    same "$work/l.png" "$scratch/ref/old" || fail "walk read error: l.png changed"
+    rm "$work/g.3dsx"
     # A read error on a pipe: nothing could be read.
     n=$(call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png < "$work/a.icn")
     reset_outputs l.png
@@ -228,18 +238,26 @@ pipes() {
     only_files l.png s.png stdout-link piped.png
 }
 
-# 2,000 files in one batch, with room for 32 descriptors in all.
+# 2,000 files in one batch, 500 of them 3DSX files, with room for 32
+# descriptors in all: no file's descriptor may stay open.
 batch() {
     local k i names pngs
     mkdir "$work/many"
+    { printf '3DSX\054\000'; head -c 26 /dev/zero; printf '\054\000\000\000\300\066\000\000\000\000\000\000'
+      cat "$work/a.icn"; } > "$scratch/g.3dsx"
     for k in 0 1 2 3; do
         names=()
         for i in {1..500}; do
             names+=("$(printf '%s/many/f%s-%03d.icn' "$work" "$k" "$i")")
         done
-        tee "${names[@]}" < "$work/a.icn" > "$scratch/tee"
+        if [ "$k" = 3 ]; then
+            names=("${names[@]/%.icn/.3dsx}")
+            tee "${names[@]}" < "$scratch/g.3dsx" > "$scratch/tee"
+        else
+            tee "${names[@]}" < "$work/a.icn" > "$scratch/tee"
+        fi
     done
-    check "2,000 files under ulimit -n 32" 0 "" "" -- bash -c "ulimit -n 32 && exec '$tool' --batch many/*.icn"
+    check "2,000 files under ulimit -n 32" 0 "" "" -- bash -c "ulimit -n 32 && exec '$tool' --batch many/*.icn many/*.3dsx"
     pngs=("$work"/many/*.png)
     [ "${#pngs[@]}" = 2000 ] || fail "batch: not 2,000 PNGs"
     same "$work/many/f3-500.png" "$scratch/ref/l.png" || fail "batch: wrong PNG"

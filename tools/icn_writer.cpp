@@ -146,14 +146,21 @@ std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch)
     return file;
 }
 
+// The signature block that a TMD's signature type introduces, type included.
+static uint32_t signature_block(uint32_t type)
+{
+    return type == 0x10000 || type == 0x10003 ? 0x240 : type == 0x10001 || type == 0x10004 ? 0x140 : 0x80;
+}
+
 CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted,
-                   const TitleFields& title)
+                   const TitleFields& title, const TmdFields& tmd)
 {
     const uint32_t certificates_size = 0xA00;
     const uint32_t ticket_size = 0x350;
-    const uint32_t tmd_size = 0x140 + 0xC4 + 64 * 0x24 + 0x30;
+    const uint32_t block = signature_block(tmd.signature_type);
+    const uint32_t tmd_size = block + 0xC4 + 64 * 0x24 + 0x30;
     CiaParts cia;
-    cia.head.assign(CIA_CONTENT, 0);
+    cia.head.assign(CIA_TMD + align_64(tmd_size), 0);
     put_le(cia.head, 0x00, 0x2020, 4);
     put_le(cia.head, 0x08, certificates_size, 4);
     put_le(cia.head, 0x0C, ticket_size, 4);
@@ -161,15 +168,15 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
     put_le(cia.head, 0x14, meta_smdh.empty() ? 0 : 0x3AC0, 4);
     put_le(cia.head, 0x18, content_size, 8);
     cia.head[0x20] = 0x80;  // content 0 present
-    put_be(cia.head, CIA_TMD, 0x10004, 4);
-    const size_t tmd_header = CIA_TMD + 0x140;
+    put_be(cia.head, CIA_TMD, tmd.signature_type, 4);
+    const size_t tmd_header = CIA_TMD + block;
     put_be(cia.head, tmd_header + 0x4C, title.title_id, 8);
     put_be(cia.head, tmd_header + 0x9C, title.title_version, 2);
-    put_be(cia.head, tmd_header + 0x9E, 1, 2);  // one content
+    put_be(cia.head, tmd_header + 0x9E, tmd.content_count, 2);
     const size_t chunk = tmd_header + 0xC4 + 64 * 0x24;
-    put_be(cia.head, chunk + 6, encrypted ? 1 : 0, 2);
+    put_be(cia.head, chunk + 6, tmd.content_type | (encrypted ? 1 : 0), 2);
     put_be(cia.head, chunk + 8, content_size, 8);
-    cia.meta_offset = CIA_CONTENT + align_64(content_size);
+    cia.meta_offset = cia.head.size() + align_64(content_size);
     if (!meta_smdh.empty()) {
         cia.meta.assign(0x3AC0, 0);
         put_bytes(cia.meta, 0x400, meta_smdh);
@@ -178,11 +185,11 @@ CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh,
 }
 
 std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted,
-                             const TitleFields& title)
+                             const TitleFields& title, const TmdFields& tmd)
 {
-    CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted, title);
+    CiaParts cia = CiaAround(content.size(), meta_smdh, encrypted, title, tmd);
     std::vector<uint8_t> file = cia.head;
-    put_bytes(file, CIA_CONTENT, content);
+    put_bytes(file, cia.head.size(), content);
     file.resize(cia.meta_offset);
     put_bytes(file, cia.meta_offset, cia.meta);
     return file;

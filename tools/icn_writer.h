@@ -63,21 +63,27 @@ const size_t NCSD_PARTITION_0 = 0x4000;
 std::vector<uint8_t> WrapNcsd(const std::vector<uint8_t>& ncch);
 
 // CIA: header, certificate chain, ticket and a TMD (signature type
-// 0x10004) for one content, then the content and, when `meta_smdh` is not
-// empty, a meta section of 0x3AC0 bytes with the SMDH at 0x400. The TMD
-// marks the content encrypted when `encrypted`, and carries `title`'s title
-// ID and version.
+// 0x10004 unless `tmd` says otherwise) for one content, then the content
+// and, when `meta_smdh` is not empty, a meta section of 0x3AC0 bytes with
+// the SMDH at 0x400. The TMD marks the content encrypted when `encrypted`,
+// and carries `title`'s title ID and version. CIA_CONTENT is where the
+// content starts with the default signature type.
 const size_t CIA_TMD = 0x2DC0;
 const size_t CIA_CONTENT = 0x3900;
+struct TmdFields {
+    uint32_t signature_type = 0x10004;
+    uint16_t content_count = 1;
+    uint16_t content_type = 0;  // content 0's type bits; `encrypted` adds 0x0001
+};
 struct CiaParts {
     std::vector<uint8_t> head;  // everything before the content
     uint64_t meta_offset;       // where the meta section starts
     std::vector<uint8_t> meta;  // empty when there is none
 };
 CiaParts CiaAround(uint64_t content_size, const std::vector<uint8_t>& meta_smdh, bool encrypted,
-                   const TitleFields& title = {});
+                   const TitleFields& title = {}, const TmdFields& tmd = {});
 std::vector<uint8_t> WrapCia(const std::vector<uint8_t>& content, const std::vector<uint8_t>& meta_smdh, bool encrypted,
-                             const TitleFields& title = {});
+                             const TitleFields& title = {}, const TmdFields& tmd = {});
 
 // `bytes` from `from` on, scrambled as encryption leaves them: each byte
 // mixed with a pseudo-random stream, so that no header or magic survives.
