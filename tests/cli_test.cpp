@@ -453,10 +453,13 @@ TEST_F(CommandLine, DevicesAreWrittenInPlaceAndSurvive)
                  .err = std::string("Could not write full: ") + strerror(ENOSPC) + "\n",
                  .written = {{"s.png", 's'}}});
     expect_case({.name = "null device", .args = {"-i", "a.icn", "-l", "null"}, .status = 0});
-    // --info whose standard output fails: said, with status 3.
-    ProcessResult full = RunProcess({"/bin/sh", "-c", "'" + BINARY + "' --info a.icn > full"}, dir);
-    EXPECT_EQ(3, full.status);
-    EXPECT_EQ(std::string("Could not write standard output: ") + strerror(ENOSPC) + "\n", full.err);
+    // --info whose standard output fails: said, with status 3. (A shell
+    // redirects it, which a test wrapper would check in the tool's place.)
+    if (getenv("GALLIVOX_TEST_WRAPPER") == nullptr) {
+        ProcessResult full = RunProcess({"/bin/sh", "-c", "'" + BINARY + "' --info a.icn > full"}, dir);
+        EXPECT_EQ(3, full.status);
+        EXPECT_EQ(std::string("Could not write standard output: ") + strerror(ENOSPC) + "\n", full.err);
+    }
     for (const char* node : {"full", "null"}) {
         struct stat after;
         ASSERT_EQ(0, lstat((dir + "/" + node).c_str(), &after));
