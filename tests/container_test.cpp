@@ -43,7 +43,9 @@ protected:
         const size_t exefs_icon = NCCH_EXEFS + 2 * 16;  // the third ExeFS entry
         const std::vector<uint8_t> crypt = Scramble(WrapNcch(icn, false), NCCH_EXEFS);
         // As the emulator writes a CIA with a meta section: its SMDH as an item.
-        const Z3dsOptions item_smdh = {.items = {{"compressor", {'t', 'e', 's', 't'}}, {"smdh", icn}}};
+        // A "date" item of four letters too, which is no smdh item.
+        const Z3dsOptions item_smdh = {
+            .items = {{"compressor", {'t', 'e', 's', 't'}}, {"date", {'2', '0', '2', '6'}}, {"smdh", icn}}};
         const size_t cia_chunk = CIA_TMD + 0x140 + 0xC4 + 64 * 0x24;
         const struct {
             const char* name;
@@ -275,7 +277,7 @@ TEST_F(Containers, Compressed)
     const size_t last = zcxi.size() - 1;
     const size_t descriptor = zcxi.size() - 5;
     const size_t frames = zcxi.size() - 9;
-    const size_t item = 0x21 + 4 + strlen("compressor") + 4;  // the smdh item's header
+    const size_t item = 0x21 + (4 + strlen("compressor") + 4) + (4 + strlen("date") + 4);  // the smdh item's header
     std::vector<uint8_t> corrupt = zcia;
     std::fill_n(corrupt.begin() + 0x20 + u8_to_u32(&zcia[0x0C], 1), 64, 0xFF);  // frame 0's start
     const std::vector<uint8_t> smdx = ReadFileBytes(dir + "/bad.icn");
@@ -304,6 +306,7 @@ TEST_F(Containers, Compressed)
         {"cut-large.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/cut-large.3dsx"))},
         {"far.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/far.3dsx"))},
         {"wide.zcxi", WrapZ3ds(cut(ReadFileBytes(dir + "/game.cxi"), wide.frame_size), wide)},
+        {"item4.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", {'S', 'M', 'D', 'H'}}}})},
     };
     for (const auto& file : files) {
         write(file.name, file.bytes);
@@ -345,6 +348,10 @@ TEST_F(Containers, Compressed)
         {"cut-large.z3dsx", 3, "cut-large.z3dsx is too short for the large icon.\n", {{"s.png", 's'}}},
         {"far.z3dsx", 1, "far.z3dsx" + damaged + "its SMDH offset lies past its end.\n", {}},
         {"wide.zcxi", 1, "wide.zcxi" + damaged + "a frame needs a window beyond 8 MiB.\n", {}},
+        {"item4.zcia",
+         3,
+         "item4.zcia is too short for the small icon.\nitem4.zcia is too short for the large icon.\n",
+         {}},
     };
     for (const auto& row : rows) {
         std::vector<std::string> absent;
@@ -514,6 +521,9 @@ TEST_F(Containers, Pipes)
     large_cia.resize(cia.meta_offset);
     large_cia.insert(large_cia.end(), cia.meta.begin(), cia.meta.end());
     write("large.cia", large_cia);
+    // Metadata far longer than the first bytes read: the frames start past them.
+    write("meta.zcxi",
+          WrapZ3ds(ReadFileBytes(dir + "/game.cxi"), {.items = {{"titleinfo", std::vector<uint8_t>(0x3000, 9)}}}));
     // Cut inside frame 0: a pipe cannot see the sizes disagree, but the frame ends early.
     write("cut-frame.zcxi", cut(ReadFileBytes(dir + "/game.zcxi"), 0x40));
     const struct {
@@ -528,6 +538,7 @@ TEST_F(Containers, Pipes)
         {"game.zcci", 0, ""},
         {"game.zcia", 0, ""},
         {"plain.zcia", 0, ""},  // its SMDH at the end, decompressed forward
+        {"meta.zcxi", 0, ""},
         {"cut-frame.zcxi", 1, "/dev/stdin is damaged: a frame is cut short.\n"},
         {"back.cia", 1, "/dev/stdin is damaged: an offset points back into its headers.\n"},
         {"cut-meta.cia", 1, "/dev/stdin is damaged: its SMDH offset lies past its end.\n"},

@@ -307,8 +307,8 @@ TEST_F(Info, DsBanners)
     const std::string rom_identity = R"("product_code": "ASME", "maker_code": "01", "title_version": 5)";
     const std::string dsi_identity = rom_identity + R"(, "title_id": "00030004ABCDEF00")";
     const std::string animation = R"(, "animation": [
-        {"bitmap": 1, "palette": 0, "flip_h": false, "flip_v": false, "duration": 5},
-        {"bitmap": 1, "palette": 1, "flip_h": true, "flip_v": true, "duration": 255}])";
+        {"bitmap": 1, "palette": 0, "flip_h": false, "flip_v": true, "duration": 5},
+        {"bitmap": 1, "palette": 1, "flip_h": true, "flip_v": false, "duration": 255}])";
     const std::string expected =
         "[" + object("v3.nds", R"("format": "NDS", )" + banner + eight + rom_identity) + "," +
         object("dsi.nds", R"("format": "NDS", )" + banner + eight + dsi_identity + animation) + "," +

@@ -184,7 +184,7 @@ DsBannerFields DsTestBanner(uint16_t version)
     }
     fields.titles = {
         u"ギャリヴォックス", u"\nGallivox\nA tale\nOrrimand\n", u"Gallivox", u"", u"", u"", u"图标", u"아이콘"};
-    fields.tokens = {0x0105, 0xC9FF, 0};
+    fields.tokens = {0x8105, 0x49FF, 0};  // each flip alone
     return fields;
 }
 
