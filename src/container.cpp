@@ -57,10 +57,6 @@ const uint64_t TMD_FIRST_CHUNK = 0xC4 + 64 * 0x24;
 const size_t TMD_CHUNK_SIZE = 0x30;
 const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
 
-// What the discarding of a pipe's bytes reads at a time, into a buffer on
-// the stack: nothing to allocate, so nothing that can fail.
-const size_t SKIP_CHUNK = 0x4000;
-
 // READ_DAMAGED: a Z3DS file's structure failed (its reader says how).
 enum ReadResult { READ_WHOLE, READ_SHORT, READ_FAILED, READ_BEHIND, READ_DAMAGED };
 
@@ -132,19 +128,8 @@ static ReadResult read_compressed(WalkInput* input, uint64_t offset, uint8_t* ou
 // READ_SHORT when the input ends first.
 static ReadResult skip_to(WalkInput* input, uint64_t offset)
 {
-    uint8_t chunk[SKIP_CHUNK];
-    ReadResult result = READ_WHOLE;
-    while (input->position < offset) {
-        uint64_t left = offset - input->position;
-        size_t want = left < SKIP_CHUNK ? static_cast<size_t>(left) : SKIP_CHUNK;
-        size_t got = fread(chunk, 1, want, input->stream);
-        input->position += got;
-        if (got != want) {
-            result = ferror(input->stream) ? READ_FAILED : READ_SHORT;
-            break;
-        }
-    }
-    return result;
+    int skipped = skip_stream_bytes(input->stream, offset - input->position, &input->position);
+    return skipped == 0 ? READ_WHOLE : skipped > 0 ? READ_SHORT : READ_FAILED;
 }
 
 // Reads `size` bytes at `offset` into `out`, the part within the head from

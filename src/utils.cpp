@@ -328,3 +328,19 @@ void _free(void* block)
 {
     free(block);
 }
+
+int skip_stream_bytes(FILE* stream, uint64_t count, uint64_t* position)
+{
+    // A buffer on the stack: nothing to allocate, so nothing that can fail.
+    uint8_t chunk[0x4000];
+    while (count > 0) {
+        size_t want = count < sizeof chunk ? static_cast<size_t>(count) : sizeof chunk;
+        size_t got = fread(chunk, 1, want, stream);
+        *position += got;
+        count -= got;
+        if (got != want) {
+            return ferror(stream) ? -1 : 1;
+        }
+    }
+    return 0;
+}

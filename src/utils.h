@@ -85,6 +85,12 @@ int fseek_64(FILE* stream, uint64_t offset, int whence);
 int WriteBuffer(const uint8_t* block, uint64_t size, uint64_t offset, FILE* stream);
 int ReadFile_64(uint8_t* buffer, uint64_t size, uint64_t offset, FILE* stream);
 
+// Reads and drops the next `count` bytes of `stream`, as a pipe that cannot
+// seek must, adding each byte dropped to `*position`. Returns 0 when all of
+// them were, 1 when the stream ends first, -1 on a read error (errno says
+// which, when fread set it).
+int skip_stream_bytes(FILE* stream, uint64_t count, uint64_t* position);
+
 // Returns the exact size in bytes of the file at `path`, or UINT64_MAX when
 // it cannot be opened or measured.
 uint64_t GetFileSize_u64(const char* path);

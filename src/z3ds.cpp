@@ -82,15 +82,8 @@ static Z3dsStatus move_to(Z3dsReader* reader, uint64_t offset)
     if (offset < reader->outer_position) {
         return failed(reader, ESPIPE);  // reads of a pipe go forward, always
     }
-    while (reader->outer_position < offset) {
-        size_t want = smaller(offset - reader->outer_position, reader->scratch_capacity);
-        size_t got = fread(reader->scratch, 1, want, reader->stream);
-        reader->outer_position += got;
-        if (got != want) {
-            return ferror(reader->stream) ? failed(reader, errno) : Z3DS_SHORT;
-        }
-    }
-    return Z3DS_OK;
+    int skipped = skip_stream_bytes(reader->stream, offset - reader->outer_position, &reader->outer_position);
+    return skipped == 0 ? Z3DS_OK : skipped > 0 ? Z3DS_SHORT : failed(reader, errno);
 }
 
 // Reads `size` bytes of the file at `offset` into `out`: those within the
