@@ -851,11 +851,9 @@ static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigne
     if (slot == SLOT_LARGE && !large_whole) {
         return ICON_TRUNCATED;
     }
+    // Below the large side the small icon's factor is 1 by this rule too.
     *side = slot == SLOT_LARGE ? large : SMALL_ICON_SIDE;
     *k = size >= *side ? size / *side : 1;
-    if (size < large && slot == SLOT_SMALL) {
-        *k = 1;
-    }
     *image = static_cast<uint8_t*>(malloc(4 * size_t(*side) * *side));
     if (*image == nullptr) {
         return ICON_OUT_OF_MEMORY;
