@@ -247,13 +247,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SmdhFileFacts facts = {name.c_str(),
                            banner ? "NDS" : "SMDH",
                            fields[0] & 4 ? "Z3DS" : nullptr,
+                           banner,
                            fields[0] & 8,
-                           0,
+                           fields[1] | 0x1000u,
                            !banner,
                            1,
                            &identity,
-                           banner,
-                           fields[1] | 0x1000u,
                            banner ? animation : nullptr};
     fputs("[\n", out);
     WriteSmdhJson(out, &facts, metadata);

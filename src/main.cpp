@@ -758,13 +758,12 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     SmdhFileFacts facts = {job->input,
                            SmdhFormatName(location->format),
                            location->compression,
+                           location->banner,
                            !location->in_item,
                            location->offset,
                            !location->banner && size >= slot_end(SLOT_SMALL),
                            location->banner || size >= slot_end(SLOT_LARGE),
                            opened->identity,
-                           location->banner,
-                           location->offset,
                            location->banner ? animation : nullptr};
     fputs(first ? "\n" : ",\n", stdout);
     WriteSmdhJson(stdout, &facts, metadata);

@@ -360,8 +360,8 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
     } else {
         fputs("null,\n", out);
     }
-    write_number(out, "smdh_offset", file->has_smdh_offset && !file->is_banner, file->smdh_offset);
-    write_number(out, "banner_offset", file->is_banner, file->banner_offset);
+    write_number(out, "smdh_offset", file->has_offset && !file->is_banner, file->offset);
+    write_number(out, "banner_offset", file->has_offset && file->is_banner, file->offset);
     write_identity(out, file->identity);
     write_number(out, "version", !file->is_banner, metadata->version);
     write_titles(out, metadata);

@@ -68,18 +68,17 @@ struct DsAnimation {
 // What the JSON object says about the file around the SMDH or DS banner.
 struct SmdhFileFacts {
     const char* path;         // as given; any bytes
-    const char* format;       // "SMDH", "3DSX", "CIA", "NCSD" or "NCCH"
+    const char* format;       // "SMDH", "3DSX", "CIA", "NCSD", "NCCH", "NDS" or "NDS-BANNER"
     const char* compression;  // "Z3DS", or null for an uncompressed file
-    int has_smdh_offset;      // 0 where the SMDH lies outside the file (a Z3DS metadata item)
-    uint64_t smdh_offset;
-    int small_icon;  // whether each icon block lies whole inside the SMDH's extent
+    // A DS banner in the SMDH's place: the SMDH's own keys are then null,
+    // and the metadata holds the banner's titles.
+    int is_banner;
+    int has_offset;   // 0 where the SMDH lies outside the file (a Z3DS metadata item)
+    uint64_t offset;  // the SMDH's first byte in the file, or the banner's
+    int small_icon;   // whether each icon block lies whole inside the SMDH's extent
     int large_icon;
     const TitleIdentity* identity;  // every field absent when null
-    // A DS banner in place of an SMDH: its offset and animation; the SMDH's
-    // own keys are then null, and the metadata holds the banner's titles.
-    int is_banner;
-    uint64_t banner_offset;
-    const DsAnimation* animation;  // null, or the banner's
+    const DsAnimation* animation;   // null, or the banner's
 };
 
 // Decodes the UTF-16LE string of `units` code units at `field` into `out`
