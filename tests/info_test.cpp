@@ -261,14 +261,16 @@ TEST_F(Info, ReadmeExampleByteForByte)
     write("game.cia", WrapCia(WrapNcch(smdh, true, title), smdh, false, title));
     const std::string readme_path =
         std::string(SAMPLE_ICN).substr(0, std::string(SAMPLE_ICN).rfind("samples/")) + "README.md";
-    const std::vector<uint8_t> readme = ReadFileBytes(readme_path);
-    std::string example;
-    size_t at = std::string(readme.begin(), readme.end()).find("    $ gallivox --info game.cia\n");
+    const std::vector<uint8_t> bytes = ReadFileBytes(readme_path);
+    const std::string readme(bytes.begin(), bytes.end());
+    const std::string command = "    $ gallivox --info game.cia\n";
+    size_t at = readme.find(command);
     ASSERT_NE(std::string::npos, at) << readme_path;
-    for (at += strlen("    $ gallivox --info game.cia\n"); at < readme.size() && readme[at] != '\n';) {
-        size_t end = std::string(readme.begin(), readme.end()).find('\n', at);
-        example += std::string(readme.begin() + static_cast<ptrdiff_t>(at) + 4,
-                               readme.begin() + static_cast<ptrdiff_t>(end) + 1);
+    // The indented lines after the command, up to the blank line, unindented.
+    std::string example;
+    for (at += command.size(); at < readme.size() && readme[at] != '\n';) {
+        size_t end = readme.find('\n', at);
+        example += readme.substr(at + 4, end + 1 - (at + 4));
         at = end + 1;
     }
     expect_case({.name = "README example", .args = {"--info", "game.cia"}, .out = example});
