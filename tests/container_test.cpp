@@ -28,8 +28,21 @@ std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t size)
     return bytes;
 }
 
+// A file to write into the scratch directory: its name and its bytes.
+struct NamedFile {
+    const char* name;
+    std::vector<uint8_t> bytes;
+};
+
 class Containers : public CommandLine {
 protected:
+    void write_files(const std::vector<NamedFile>& files)
+    {
+        for (const NamedFile& file : files) {
+            write(file.name, file.bytes);
+        }
+    }
+
     void SetUp() override
     {
         CommandLine::SetUp();
@@ -47,10 +60,7 @@ protected:
         const Z3dsOptions item_smdh = {
             .items = {{"compressor", {'t', 'e', 's', 't'}}, {"date", {'2', '0', '2', '6'}}, {"smdh", icn}}};
         const size_t cia_chunk = CIA_TMD + 0x140 + 0xC4 + 64 * 0x24;
-        const struct {
-            const char* name;
-            std::vector<uint8_t> bytes;
-        } files[] = {
+        write_files({
             {"game.3dsx", tdsx},
             {"game.cia", cia},
             {"plain.cia", bare_cia},
@@ -118,10 +128,7 @@ protected:
             {"game.zcia", WrapZ3ds(cia, item_smdh)},
             {"plain.zcia", WrapZ3ds(bare_cia)},
             {"game.z3ds", WrapZ3ds(icn)},
-        };
-        for (const auto& file : files) {
-            write(file.name, file.bytes);
-        }
+        });
         // Each TMD signature type, content 0 encrypted: a signature block of
         // the wrong length would read another chunk record and miss it.
         for (uint32_t type = 0x10000; type <= 0x10005; type++) {
@@ -282,10 +289,7 @@ TEST_F(Containers, Compressed)
     std::fill_n(corrupt.begin() + 0x20 + u8_to_u32(&zcia[0x0C], 1), 64, 0xFF);  // frame 0's start
     const std::vector<uint8_t> smdx = ReadFileBytes(dir + "/bad.icn");
     const Z3dsOptions wide = {.frame_size = 0x1000001, .window_log = 24};
-    const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    } files[] = {
+    write_files({
         {"corrupt.zcia", corrupt},
         {"unused-bit.zcxi", with(zcxi, descriptor, 0x81, 1)},
         {"reserved-bit.zcxi", with(zcxi, descriptor, 0x84, 1)},
@@ -307,10 +311,7 @@ TEST_F(Containers, Compressed)
         {"far.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/far.3dsx"))},
         {"wide.zcxi", WrapZ3ds(cut(ReadFileBytes(dir + "/game.cxi"), wide.frame_size), wide)},
         {"item4.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", {'S', 'M', 'D', 'H'}}}})},
-    };
-    for (const auto& file : files) {
-        write(file.name, file.bytes);
-    }
+    });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
     const struct {
@@ -388,10 +389,7 @@ TEST_F(Containers, DsFamily)
     std::vector<uint8_t> no_chinese = MakeDsRom(MakeDsBanner(DsTestBanner(2)));
     no_chinese[DS_ROM_BANNER + 4] ^= 1;
     const std::vector<uint8_t> cia = WrapCia(v3, {}, false);
-    const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    } files[] = {
+    write_files({
         {"v1.nds", v1},
         {"v2.nds", no_chinese},  // a failing titles CRC stops no icon
         {"v3.nds", v3},
@@ -409,10 +407,7 @@ TEST_F(Containers, DsFamily)
         {"marked-ds.cia", WrapCia(v3, {}, true)},
         {"crypt-ds.cia", WrapCia(Scramble(v3, 0), {}, true)},
         {"ds.zcia", WrapZ3ds(cia, {.frame_size = 0x1000})},
-    };
-    for (const auto& file : files) {
-        write(file.name, file.bytes);
-    }
+    });
     const std::string damaged = " is damaged: ";
     const struct {
         const char* file;
