@@ -91,12 +91,13 @@ def check_gnome(scratch, good, bad):
             continue
         if pixbuf is None:
             fail("GNOME: no thumbnail of %s (%s): %s" % (path, mime, reason))
-        same_picture(pixbuf, expected_thumbnail(path, scratch), "GNOME: " + path)
+        expected = expected_thumbnail(path, scratch)
+        same_picture(pixbuf, expected, "GNOME: " + path)
         factory.save_thumbnail(pixbuf, uri, mtime, None)
         saved = factory.lookup(uri, mtime)
         if saved is None or not os.path.exists(saved):
             fail("GNOME: the thumbnail of %s was not saved" % path)
-        same_picture(GdkPixbuf.Pixbuf.new_from_file(saved), expected_thumbnail(path, scratch), "GNOME saved: " + path)
+        same_picture(GdkPixbuf.Pixbuf.new_from_file(saved), expected, "GNOME saved: " + path)
         print("GNOME: %s (%s) -> %s" % (os.path.basename(path), mime, saved))
 
 
