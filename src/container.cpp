@@ -265,10 +265,10 @@ static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t 
         if (exefs_size < EXEFS_HEADER_SIZE || file_offset + file_size > exefs_size - EXEFS_HEADER_SIZE) {
             return damaged(location, "its icon entry lies outside its ExeFS");
         }
-        if (!add_u64(exefs, EXEFS_HEADER_SIZE + file_offset, &location->offset) ||
-            !add_u64(location->offset, file_size, &location->end)) {
-            return damaged(location, "its icon offset overflows");
-        }
+        // The header was just read whole at `exefs`, which so lies below
+        // 2^63; the entry adds less than 2^34: no sum overflows.
+        location->offset = exefs + EXEFS_HEADER_SIZE + file_offset;
+        location->end = location->offset + file_size;
         return WALK_FOUND;
     }
     return WALK_NO_ICON;
@@ -367,9 +367,9 @@ static WalkStatus ds_rom_banner(SmdhLocation* location, uint64_t base, const uin
     if (offset == 0) {
         return WALK_NO_ICON;
     }
-    if (!add_u64(base, offset, &location->offset)) {
-        return damaged(location, "its banner offset overflows");
-    }
+    // The header was read whole at `base`, which so lies below 2^63; the
+    // offset is below 2^32: the sum cannot overflow.
+    location->offset = base + offset;
     location->banner = 1;
     return WALK_FOUND;
 }
@@ -431,9 +431,9 @@ static WalkStatus read_tmd_fields(WalkInput* input, SmdhLocation* location, uint
     if (signature_block == 0) {
         return damaged(location, "its TMD has an unknown signature type");
     }
-    if (!add_u64(tmd, signature_block, header) || *header > UINT64_MAX - TMD_FIRST_CHUNK) {
-        return damaged(location, "its TMD offset overflows");
-    }
+    // The type was read whole at `tmd`, which so lies below 2^63; the
+    // signature and the header's fields add less than 2^12: nothing overflows.
+    *header = tmd + signature_block;
     return read_header(input, location, *header + TMD_TITLE_ID, fields, TMD_FIELDS_SIZE, cut_short);
 }
 
@@ -687,8 +687,9 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
     case READ_SHORT:
         break;
     case READ_BEHIND:
-        return damaged(location, location->banner ? "its banner offset points back into its headers"
-                                                  : "its SMDH offset points back into its headers");
+        // Only a banner can: an SMDH lies past the header that names it (an
+        // ExeFS's, or in a CIA's meta section past every byte read before).
+        return damaged(location, "its banner offset points back into its headers");
     case READ_DAMAGED:
         return damaged(location, input->z3ds.damage);
     case READ_FAILED:

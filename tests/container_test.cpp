@@ -112,6 +112,7 @@ protected:
             {"back.cia", with(bare_cia, 0x10, 0)},
             {"signature.cia", with(bare_cia, CIA_TMD, 0x77)},
             {"index.cia", with(bare_cia, cia_chunk + 4, 0x0100, 2)},
+            {"index-high.cia", with(bare_cia, cia_chunk + 4, 0x0001, 2)},  // bytes 01 00
             {"count0.cia", WrapCia(ncch, {}, false, {}, {.content_count = 0})},
             {"type4000.cia", WrapCia(ncch, {}, false, {}, {.content_type = 0x4000})},
             {"one-unit.cxi", with(ncch, 0x1A4, 1)},
@@ -166,6 +167,7 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"noicon.cxi", 1, "noicon.cxi" + NO_ICON, {}},
         {"data.cia", 1, "data.cia" + NO_ICON, {}},
         {"index.cia", 1, "index.cia" + NO_ICON, {}},
+        {"index-high.cia", 1, "index-high.cia" + NO_ICON, {}},
         {"count0.cia", 1, "count0.cia" + NO_ICON, {}},
         {"type4000.cia", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
         {"version.cxi", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
@@ -407,6 +409,7 @@ TEST_F(Containers, DsFamily)
         {"marked-ds.cia", WrapCia(v3, {}, true)},
         {"crypt-ds.cia", WrapCia(Scramble(v3, 0), {}, true)},
         {"ds.zcia", WrapZ3ds(cia, {.frame_size = 0x1000})},
+        {"back-ds.cia", WrapCia(with_ds_header(v1, 0x68, 0x100), {}, false)},  // inside the header read
     });
     const std::string damaged = " is damaged: ";
     const struct {
@@ -431,6 +434,7 @@ TEST_F(Containers, DsFamily)
         {"version.nds", 1, "version.nds" + damaged + "its banner's version is unknown.\n"},
         {"cut-v3.nds", 1, "cut-v3.nds" + damaged + "its banner is cut short.\n"},
         {"crypt-ds.cia", 1, "crypt-ds.cia" + ENCRYPTED},
+        {"back-ds.cia", 1, "back-ds.cia" + damaged + "its banner offset points back into its headers.\n"},
     };
     const std::vector<uint8_t> expected = ExpectedDsImage(DsTestBanner(1));
     for (const auto& row : rows) {
