@@ -226,13 +226,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memcpy(identity.product_code, fields + 11, PRODUCT_CODE_SIZE);
     memcpy(identity.maker_code, fields + 11 + PRODUCT_CODE_SIZE, MAKER_CODE_SIZE);
     // With flag 16, the same bytes are a DS banner of the version that bits
-    // 5 and 6 pick, each of its CRCs made to hold unless bit 7 says otherwise.
+    // 5 and 6 pick, continued past the metadata's size by the bytes after
+    // the fields (the DSi animation's sequence lies there), each of its CRCs
+    // made to hold unless bit 7 says otherwise. Its icon is decoded too.
     bool banner = (fields[0] & 16) != 0;
     if (banner) {
         static const uint16_t versions[4] = {0x0001, 0x0002, 0x0003, 0x0103};
         static const size_t starts[4] = {0x20, 0x20, 0x20, 0x1240};
         static const size_t ends[4] = {0x840, 0x940, 0xA40, 0x23C0};
         smdh.resize(DS_BANNER_MAX_SIZE);
+        size_t after_fields = used + sizeof fields;
+        if (size > after_fields) {
+            size_t more = size - after_fields;
+            size_t room = DS_BANNER_MAX_SIZE - SMDH_METADATA_SIZE;
+            memcpy(smdh.data() + SMDH_METADATA_SIZE, data + after_fields, more < room ? more : room);
+        }
         uint16_t version = versions[(fields[0] >> 5) & 3];
         memcpy(smdh.data(), &version, 2);
         for (size_t i = 0; i < 4; i++) {
@@ -241,6 +249,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             memcpy(smdh.data() + 2 + 2 * i, &crc, 2);
         }
         ParseDsBanner(smdh.data(), smdh.size(), metadata, animation);
+        std::vector<uint8_t> rgba(4 * DS_ICON_SIDE * DS_ICON_SIDE);
+        DsIconToRgba(smdh.data(), rgba.data());
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            require(rgba[i + 3] == 0 ? rgba[i] == 0 : rgba[i + 3] == 255 && (rgba[i] & 7) == 0, "not a DS colour");
+        }
     } else {
         ParseSmdhMetadata(smdh.data(), metadata);
     }

@@ -1,7 +1,8 @@
 // Fuzz target: arbitrary bytes behind each magic (or CRC) the container walk knows,
-// walked twice, once as a file that can seek and once as a pipe that only
-// reads forward. Both must give the same answer, and a found SMDH must be
-// exactly the input's bytes at its offset, within its declared end.
+// walked as a file that can seek and as a pipe that only reads forward, each
+// reading the title's identity. Both must give the same answer and identity,
+// the pipe the same without the identity, and a found SMDH must be exactly
+// the input's bytes at its offset, within its declared end.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,9 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (bytes.size() >= 4 && memcmp(bytes.data(), "Z3DS", 4) == 0) {
         return 0;  // compressed files have a target of their own
     }
-    Walked seekable = WalkAsFile(bytes);
-    Walked forward = WalkAsPipe(bytes);
+    // Reading the identity as well may not change what a pipe's walk finds.
+    TitleIdentity seekable_identity;
+    TitleIdentity forward_identity;
+    Walked seekable = WalkAsFile(bytes, &seekable_identity);
+    Walked forward = WalkAsPipe(bytes, &forward_identity);
+    Walked without_identity = WalkAsPipe(bytes);
 
+    Require(SameIdentity(seekable_identity, forward_identity), "file and pipe disagree on the identity");
+    Require(without_identity.status == forward.status && without_identity.smdh == forward.smdh,
+            "reading the identity changes the walk");
     Require(seekable.status == forward.status, "file and pipe disagree on the status");
     Require(seekable.smdh == forward.smdh, "file and pipe disagree on the bytes");
     if (seekable.status == WALK_DAMAGED) {

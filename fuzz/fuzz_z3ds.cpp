@@ -1,15 +1,17 @@
 // Fuzz target: Z3DS (compressed) files, walked as a file that can seek and
 // as a pipe. The first byte picks what the rest is:
 // - even: a whole Z3DS file, its magic placed, hostile in every field:
-//   nothing may crash or leak, and a found SMDH begins with SMDH;
+//   nothing may crash or leak, and a found SMDH begins with SMDH (a banner
+//   is checked by its CRC);
 // - odd: an inner file, compressed here in frames of a size the byte picks,
 //   with or without checksums: the compressed file must walk exactly as the
-//   inner file does, status, place, damage and bytes.
+//   inner file does, status, place, damage, bytes and identity.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "container.h"
+#include "ds_banner.h"
 #include "icn_writer.h"
 #include "walk_twice.h"
 
@@ -17,7 +19,9 @@ namespace {
 
 void check_found(const Walked& w)
 {
-    if (w.status == WALK_FOUND) {
+    if (w.status == WALK_FOUND && w.location.banner) {
+        Require(w.smdh.size() <= DS_BANNER_MAX_SIZE, "more than a banner");
+    } else if (w.status == WALK_FOUND) {
         Require(w.smdh.size() >= 4 && memcmp(w.smdh.data(), "SMDH", 4) == 0, "no magic");
         Require(w.smdh.size() <= SMDH_SIZE, "more than an SMDH");
     }
@@ -65,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     options.frame_size = size_t(0x100) << (data[0] >> 1 & 7);
     options.checksums = (data[0] & 0x10) != 0;
     std::vector<uint8_t> z3ds = WrapZ3ds(rest, options);
-    require_same(WalkAsFile(rest), WalkAsFile(z3ds));
+    TitleIdentity plain_identity;
+    TitleIdentity compressed_identity;
+    require_same(WalkAsFile(rest, &plain_identity), WalkAsFile(z3ds, &compressed_identity));
+    Require(SameIdentity(plain_identity, compressed_identity), "compressed and plain disagree on the identity");
     require_same(WalkAsPipe(rest), WalkAsPipe(z3ds));
     return 0;
 }

@@ -51,16 +51,25 @@ frame_size=$((${#frame} / 2))
 { printf '\000Z3DSNCSD\001\000\040\000'; le32 0; le32 $((frame_size + 25)); le32 0; le32 14016; le32 0;
   zstd -q --no-content-size -c samples/sample.icn
   le32 $((0x184D2A5E)); le32 17; le32 "$frame_size"; le32 14016; le32 1; printf '\001'; le32 $((0x8F92EAB1)); } > "$z3ds/whole"
-# A file of every kind that tools/make_kinds.cpp writes (build it first:
-# cmake --build build --target make_kinds), as it is: the walk target's pick 0
-# places no magic; the Z3DS file goes to the z3ds target whole (an even pick).
+# A file of every kind and layout that tools/make_kinds.cpp writes (build it
+# first: cmake --build build --target make_kinds), as it is: the walk
+# target's pick 0 places no magic; the Z3DS files go to the z3ds target whole
+# (an even pick).
 kinds=$(mktemp -d)
 trap 'rm -rf "$kinds"' EXIT
-build/make_kinds "$kinds" samples/sample.icn
+mkdir "$kinds/seeds"
+build/make_kinds "$kinds" samples/sample.icn "$kinds/seeds"
 for kind in game.3dsx game.cia game.3ds game.cxi game.nds ds.cia damaged.cia; do
     { printf '\000'; cat "$kinds/$kind"; } > "$walk/kind-$kind"
 done
 { printf '\000'; cat "$kinds/game.zcci"; } > "$z3ds/kind-game.zcci"
+for seed in "$kinds"/seeds/*; do
+    name=$(basename "$seed")
+    { printf '\000'; cat "$seed"; } > "fuzz/corpus/${name%%-*}/kind-${name#*-}"
+done
+# Damaged copies of them, one fault each, so that the seeds reach the
+# messages of the damage they name.
+python3 fuzz/damage_seeds.py "$kinds" samples/sample.icn fuzz/corpus
 # The walk target's DS picks: 6 makes the header's CRC hold, 7 a raw
 # banner's version and first CRC; here a ROM whose version-1 banner at 0x200
 # holds the sample's first bytes, with its CRC, and the same banner raw.

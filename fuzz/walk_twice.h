@@ -42,12 +42,13 @@ struct Walked {
     std::vector<uint8_t> smdh;
 };
 
-Walked walk_stream(FILE* stream, int seekable)
+Walked walk_stream(FILE* stream, int seekable, TitleIdentity* identity)
 {
     Require(stream != nullptr, "cannot open a stream");
     Walked w;
     WalkInput input;
     Require(BeginWalk(&input, stream, seekable) == 0, "the first read failed");
+    input.identity = identity;
     w.status = LocateSmdh(&input, &w.location);
     if (w.status == WALK_FOUND) {
         w.smdh.resize(SMDH_SIZE);
@@ -61,17 +62,27 @@ Walked walk_stream(FILE* stream, int seekable)
 }
 
 // The walk of `bytes` (not empty: fmemopen takes no empty buffer) as a file
-// that can seek, and as a pipe.
-Walked WalkAsFile(std::vector<uint8_t>& bytes)
+// that can seek, and as a pipe; with `identity`, the title's identity read
+// into it as --info reads it.
+Walked WalkAsFile(std::vector<uint8_t>& bytes, TitleIdentity* identity = nullptr)
 {
-    return walk_stream(fmemopen(bytes.data(), bytes.size(), "rb"), 1);
+    return walk_stream(fmemopen(bytes.data(), bytes.size(), "rb"), 1, identity);
 }
 
-Walked WalkAsPipe(const std::vector<uint8_t>& bytes)
+Walked WalkAsPipe(const std::vector<uint8_t>& bytes, TitleIdentity* identity = nullptr)
 {
     Pipe pipe = {&bytes, 0};
     cookie_io_functions_t functions = {pipe_read, nullptr, nullptr, nullptr};
-    return walk_stream(fopencookie(&pipe, "rb", functions), 0);
+    return walk_stream(fopencookie(&pipe, "rb", functions), 0, identity);
+}
+
+// Whether two identities hold the same fields.
+bool SameIdentity(const TitleIdentity& a, const TitleIdentity& b)
+{
+    return a.has_title_id == b.has_title_id && a.title_id == b.title_id &&
+           memcmp(a.product_code, b.product_code, sizeof a.product_code) == 0 &&
+           memcmp(a.maker_code, b.maker_code, sizeof a.maker_code) == 0 && a.has_title_version == b.has_title_version &&
+           a.title_version == b.title_version;
 }
 
 }  // namespace

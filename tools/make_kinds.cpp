@@ -2,7 +2,8 @@
 // around the given ICN file (or, for the DS kinds, a drawn DS banner), for
 // the checks that run the installed package: sample.smdh, game.3dsx,
 // game.cia, game.3ds, game.cxi, game.zcci, game.nds, ds.cia, and damaged.cia
-// (a CIA cut inside its TMD).
+// (a CIA cut inside its TMD). Given a second directory, it writes there the
+// fuzzers' seeds of every layout too: walk-* for the walk, z3ds-* compressed.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,10 +28,70 @@ static std::vector<uint8_t> drawn_banner()
     return MakeDsBanner(fields);
 }
 
+struct Kind {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+static int write_kinds(const char* directory, const std::vector<Kind>& kinds)
+{
+    for (const Kind& kind : kinds) {
+        std::string path = std::string(directory) + "/" + kind.name;
+        if (WriteWholeFile(path.c_str(), kind.bytes.data(), kind.bytes.size()) != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The layouts the seeds add to the kinds: each TMD signature type, content
+// marked encrypted (plain or scrambled), an NCCH decrypted with its flags
+// left, every DS banner version, a DSi ROM, and Z3DS files with metadata
+// items, checksums and small frames.
+static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
+{
+    const TitleFields title = {0x0004000000123400, "CTR-P-ABCD", "01", 1040};
+    const std::vector<uint8_t> ncch = WrapNcch(icn, true, title);
+    const std::vector<uint8_t> meta_cia = WrapCia(ncch, icn, false, title);
+    std::vector<Kind> seeds;
+    for (uint32_t i = 0; i < 6; i++) {
+        seeds.push_back({"walk-sig-" + std::to_string(i) + ".cia",
+                         WrapCia(ncch, {}, false, title, {.signature_type = 0x10000 + i})});
+    }
+    DsBannerFields dsi = {};
+    dsi.version = 0x0103;
+    dsi.titles = {u"ja", u"Gallivox\nA tale\nOrrimand", u"fr", u"de", u"it", u"es", u"zh", u"ko"};
+    dsi.tokens = {0x8105, 0x49FF, 0x3A10, 0};
+    DsBannerFields v2 = dsi;
+    v2.version = 2;
+    const std::vector<uint8_t> dsi_rom = MakeDsRom(MakeDsBanner(dsi), {0, "ABCD", "01", 3}, true);
+    std::vector<Kind> more = {
+        {"walk-meta.cia", meta_cia},
+        {"walk-marked.cia", WrapCia(ncch, {}, true, title)},
+        {"walk-crypt.cia", WrapCia(Scramble(ncch, 0), {}, true, title)},
+        {"walk-decrypted.cxi", WrapNcch(icn, false, title)},
+        {"walk-crypt.cxi", Scramble(WrapNcch(icn, false, title), NCCH_EXEFS)},
+        {"walk-count0.cia", WrapCia(ncch, {}, false, title, {.content_count = 0})},
+        {"walk-3dsx.3dsx", Wrap3dsx(icn)},
+        {"walk-v2.nds", MakeDsRom(MakeDsBanner(v2))},
+        {"walk-dsi.nds", dsi_rom},
+        {"walk-dsi.cia", WrapCia(dsi_rom, {}, false, title)},
+        {"walk-banner.bin", MakeDsBanner(dsi)},
+        {"z3ds-items.zcia", WrapZ3ds(meta_cia, {.frame_size = 0x4000,
+                                                .hint = std::string("CIA\0", 4),
+                                                .items = {{"compressor", {'t'}}, {"smdh", icn}}})},
+        {"z3ds-checksums.zcxi", WrapZ3ds(ncch, {.frame_size = 0x400, .checksums = true, .hint = "NCCH"})},
+        {"z3ds-3dsx.z3dsx", WrapZ3ds(Wrap3dsx(icn), {.frame_size = 0x1000, .hint = "3DSX"})},
+        {"z3ds-dsi.zcia", WrapZ3ds(WrapCia(dsi_rom, {}, false, title), {.frame_size = 0x1000})},
+    };
+    seeds.insert(seeds.end(), more.begin(), more.end());
+    return seeds;
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        fprintf(stderr, "Usage: %s <directory> <ICN file>\n", argc > 0 ? argv[0] : "make_kinds");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "Usage: %s <directory> <ICN file> [<seed directory>]\n", argc > 0 ? argv[0] : "make_kinds");
         return 1;
     }
     std::vector<uint8_t> icn;
@@ -45,10 +106,7 @@ int main(int argc, char** argv)
     const std::vector<uint8_t> ncch = WrapNcch(icn, true);
     const std::vector<uint8_t> cia = WrapCia(ncch, icn, false);
     const std::vector<uint8_t> rom = MakeDsRom(drawn_banner());
-    const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    } kinds[] = {
+    const std::vector<Kind> kinds = {
         {"sample.smdh", icn},
         {"game.3dsx", Wrap3dsx(icn)},
         {"game.cia", cia},
@@ -59,11 +117,8 @@ int main(int argc, char** argv)
         {"ds.cia", WrapCia(rom, {}, false)},
         {"damaged.cia", std::vector<uint8_t>(cia.begin(), cia.begin() + CIA_TMD + 0x100)},
     };
-    for (const auto& kind : kinds) {
-        if (WriteWholeFile((std::string(argv[1]) + "/" + kind.name).c_str(), kind.bytes.data(), kind.bytes.size()) !=
-            0) {
-            return 1;
-        }
+    if (write_kinds(argv[1], kinds) != 0) {
+        return 1;
     }
-    return 0;
+    return argc == 4 ? write_kinds(argv[3], seed_layouts(icn)) : 0;
 }
