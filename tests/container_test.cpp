@@ -83,6 +83,8 @@ protected:
             {"marked.cia", WrapCia(Scramble(ncch, 0), {}, true)},
             // Decrypted by a tool that left the flags: the bytes are plain.
             {"decrypted.cxi", WrapNcch(icn, false)},
+            // Its names end at byte 8: the offset after them is no part.
+            {"decrypted-odd.cxi", with(WrapNcch(icn, false), NCCH_EXEFS + 8, 0x10)},
             {"decrypted.cia", WrapCia(WrapNcch(icn, false), {}, true)},
             // Cut at each boundary of the walk.
             {"cut-head.3dsx", cut(tdsx, 4)},
@@ -188,6 +190,7 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"crypt-icon.cxi", 1, "crypt-icon.cxi" + ENCRYPTED, {}},
         {"marked.cia", 1, "marked.cia" + ENCRYPTED, {}},
         {"decrypted.cxi", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
+        {"decrypted-odd.cxi", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
         {"decrypted.cia", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
         {"cut-head.3dsx", 1, "cut-head.3dsx is damaged: its header is cut short.\n", {}},
         {"cut-ext.3dsx", 1, "cut-ext.3dsx is damaged: its extended header is cut short.\n", {}},
@@ -304,6 +307,7 @@ TEST_F(Containers, Compressed)
         {"version.zcxi", with(zcxi, 8, 2, 1)},
         {"header-size.zcxi", with(zcxi, 0x0A, 0x10, 2)},
         {"cut-header.zcxi", cut(zcxi, 0x10)},
+        {"magic.z3ds", {'Z', '3', 'D', 'S'}},
         {"item-past.zcia", with(zcia, item + 2, 0xFFFF, 2)},
         {"bad-item.zcia", with(zcia, item + 4 + 4 + 3, 'X', 1)},
         {"unknown.z3ds", WrapZ3ds(smdx)},
@@ -343,6 +347,7 @@ TEST_F(Containers, Compressed)
         {"version.zcxi", 1, "version.zcxi" + damaged + "its Z3DS version is not 1.\n", {}},
         {"header-size.zcxi", 1, "header-size.zcxi" + damaged + "its Z3DS header size is below 0x20.\n", {}},
         {"cut-header.zcxi", 1, "cut-header.zcxi" + damaged + "its Z3DS header is cut short.\n", {}},
+        {"magic.z3ds", 1, "magic.z3ds" + damaged + "its Z3DS header is cut short.\n", {}},
         {"item-past.zcia", 1, "item-past.zcia" + damaged + "a metadata item runs past the metadata's end.\n", {}},
         {"bad-item.zcia", 1, "bad-item.zcia" + damaged + "its smdh item does not begin with SMDH.\n", {}},
         {"unknown.z3ds", 1, "unknown.z3ds is not an ICN file", {}},

@@ -83,7 +83,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
               u"\xD83D\xDE00 \xD800"
               u"A\xDC00\xDC00\xD800");
     std::vector<uint8_t> settings = slice(0x24C0);
-    const uint8_t ratings[16] = {0x8C, 0x20, 0x8F, 0xC0, 0xA0, 0, 0x8A, 0x99, 0x92, 0x00, 0x80, 0x85};
+    const uint8_t ratings[16] = {0x8C, 0x20, 0x8F, 0xC0, 0xA0, 0, 0x8A, 0x99, 0x92, 0x01, 0x80, 0x85};
     std::copy(ratings, ratings + 16, settings.begin() + 0x2008);
     settings[0x2018] = 0x02;  // North America alone
     settings[0x2028] = 0x05;  // visible, allow_3d
@@ -110,6 +110,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     put_utf16(text, title_at(11, 0), u"\xD800\xDBFF");
     write("a\xFF\x80.icn", text);
     write("\xED\xA0\x80.icn", icn);
+    write("\xF4\x90\x80\x80.icn", icn);  // past U+10FFFF
 
     std::string expected = "[" + object("titles.icn", R"("titles": {
             "ja": {"short": "アイコン", "long": "", "publisher": ""},
@@ -143,9 +144,9 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
             "nl": {"short": "\u00a9\u0440\ud842\udfb7", "long": "", "publisher": ""},
             "pt": {"short": "a\ud83d\ude00", "long": "", "publisher": ""},
             "zh-Hant": {"short": "\ufffd\ufffd", "long": "", "publisher": ""}})") +
-               "," + object("\ufffd\ufffd\ufffd.icn", "") + "]";
+               "," + object("\ufffd\ufffd\ufffd.icn", "") + "," + object("\ufffd\ufffd\ufffd\ufffd.icn", "") + "]";
     ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn",
-                           "a\xFF\x80.icn", "\xED\xA0\x80.icn"});
+                           "a\xFF\x80.icn", "\xED\xA0\x80.icn", "\xF4\x90\x80\x80.icn"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
@@ -172,7 +173,8 @@ TEST_F(Info, ContainersFailuresAndNames)
     // from the frames, so frames that fail are damage here, though it converts.
     std::vector<uint8_t> zcia = WrapZ3ds(cia, {.items = {{"smdh", icn}}});
     write("game.zcia", zcia);
-    std::fill_n(zcia.begin() + 0x20 + (zcia[0x0C] | zcia[0x0D] << 8), 64, 0xFF);  // frame 0's start
+    write("short-item.zcia", WrapZ3ds(cia, {.items = {{"smdh", slice(0x2040)}}}));  // titles, no icons
+    std::fill_n(zcia.begin() + 0x20 + (zcia[0x0C] | zcia[0x0D] << 8), 64, 0xFF);    // frame 0's start
     write("corrupt.zcia", zcia);
     write("game.zcci", WrapZ3ds(WrapNcsd(content)));
     write("plain.cia", WrapCia(content, {}, false, tmd));
@@ -187,9 +189,10 @@ TEST_F(Info, ContainersFailuresAndNames)
     const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence
     write(non_utf8, icn);
 
-    ProcessResult r = run({"--info", "game.3dsx", "game.cxi", "missing.icn", "game.3ds", "bad.icn", "game.cia",
-                           "titles-cut.icn", "crypt.cxi", "dir", non_utf8, "plain.cia", "data.cia", "signature.cia",
-                           "odd.cxi", "zero.cxi", "game.zcia", "corrupt.zcia", "game.zcci"});
+    ProcessResult r =
+        run({"--info",         "game.3dsx", "game.cxi",  "missing.icn",     "game.3ds",     "bad.icn",  "game.cia",
+             "titles-cut.icn", "crypt.cxi", "dir",       non_utf8,          "plain.cia",    "data.cia", "signature.cia",
+             "odd.cxi",        "zero.cxi",  "game.zcia", "short-item.zcia", "corrupt.zcia", "game.zcci"});
     EXPECT_EQ(3, r.status);
     EXPECT_EQ("Could not open missing.icn.\nbad.icn is not an ICN file\n"
               "titles-cut.icn is too short for its titles.\ncrypt.cxi is encrypted; its icon cannot be read.\n"
@@ -212,6 +215,9 @@ TEST_F(Info, ContainersFailuresAndNames)
         "," + object("zero.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000")") + "," +
         object("game.zcia",
                R"("format": "CIA", "compression": "Z3DS", "smdh_offset": null, )" + codes_json + ", " + tmd_json) +
+        "," +
+        object("short-item.zcia", R"("format": "CIA", "compression": "Z3DS", "smdh_offset": null, )" + codes_json +
+                                      ", " + tmd_json + R"(, "icons": {"small": false, "large": false})") +
         "," + object("game.zcci", R"("format": "NCSD", "compression": "Z3DS", "smdh_offset": 18432, )" + card_json) +
         "]";
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;

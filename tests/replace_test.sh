@@ -166,6 +166,14 @@ errors() {
 " -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" -i g.3dsx -l l.png
     same "$work/l.png" "$scratch/ref/old" || fail "walk read error: l.png changed"
     rm "$work/g.3dsx"
+    # And inside a header the walk reads past its first read: partition 0 of
+    # an NCSD, at 0x4000.
+    { head -c 256 /dev/zero; printf 'NCSD'; head -c 28 /dev/zero; printf '\040\000\000\000\040\000\000\000'
+      head -c $((0x4000 - 0x128)) /dev/zero; cat "$work/a.icn"; } > "$work/g.3ds"
+    n=$(call_index read '"g[.]3ds"' 1 -i g.3ds -l l.png)
+    check "header read error" 2 "" "Could not read g.3ds: $eio
+" -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" -i g.3ds -l l.png
+    rm "$work/g.3ds"
     # A read error on a pipe: nothing could be read.
     n=$(call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png < "$work/a.icn")
     reset_outputs l.png
