@@ -317,6 +317,7 @@ TEST_F(Containers, Compressed)
         {"far.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/far.3dsx"))},
         {"wide.zcxi", WrapZ3ds(cut(ReadFileBytes(dir + "/game.cxi"), wide.frame_size), wide)},
         {"item4.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", {'S', 'M', 'D', 'H'}}}})},
+        {"version.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", with(icn, 4, 3, 2)}}})},
     });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
@@ -330,6 +331,7 @@ TEST_F(Containers, Compressed)
         {"game.zcxi", 0, "", both},
         {"game.z3dsx", 0, "", both},
         {"game.zcia", 0, "", both},
+        {"version.zcia", 0, "", both},  // an SMDH of version 3 as the item
         {"corrupt.zcia", 0, "", both},  // its icon is the item: no frame is decompressed
         {"plain.zcia", 0, "", both},
         {"game.z3ds", 0, "", both},
