@@ -408,6 +408,7 @@ TEST_F(Containers, DsFamily)
         {"banner.bnr", MakeDsBanner(DsTestBanner(1))},
         {"zero.nds", with_ds_header(v1, 0x68, 0)},
         {"far.nds", with_ds_header(v1, 0x68, 0x10000000)},
+        {"header.nds", cut(v1, 0x160)},  // its header alone
         {"header-crc.nds", with(v1, 0x15E, 0)},
         {"banner-crc.nds", with(v1, DS_ROM_BANNER + 0x30, 0x77, 1)},
         {"version.nds", with(v1, DS_ROM_BANNER, 4, 2)},
@@ -436,6 +437,7 @@ TEST_F(Containers, DsFamily)
         {"ds.zcia", 0, ""},
         {"zero.nds", 1, "zero.nds" + NO_ICON},
         {"far.nds", 1, "far.nds" + damaged + "its banner lies past its end.\n"},
+        {"header.nds", 1, "header.nds" + damaged + "its banner lies past its end.\n"},
         {"header-crc.nds", 1, "header-crc.nds is not an ICN file"},
         {"banner-crc.nds", 1, "banner-crc.nds" + damaged + "its banner fails its CRC.\n"},
         {"version.nds", 1, "version.nds" + damaged + "its banner's version is unknown.\n"},
