@@ -95,6 +95,8 @@ protected:
             {"cut-exefs.cxi", cut(ncch, NCCH_EXEFS + 0x100)},
             {"cut-part.3ds", cut(ncsd, NCSD_PARTITION_0 + 0x100)},
             {"cut-head.cia", cut(cia, 0x10)},
+            {"start.cia", cut(cia, 8)},      // its first bytes alone
+            {"fields.cia", cut(cia, 0x20)},  // its header's fields alone
             {"cut-tmd.cia", cut(bare_cia, CIA_TMD + 0x200)},
             {"cut-meta.cia", cut(cia, cia.size() - 0x3AC0 + 0x100)},
             {"short-entry.cxi", with(ncch, exefs_icon + 12, 0x24C0 + 100)},
@@ -110,6 +112,8 @@ protected:
             {"code.cxi", with(ncch, exefs_icon + 8, 0)},
             {"huge.cia", with(bare_cia, 0x18, UINT64_MAX - 0x10, 8)},
             {"far-meta.cia", with(with(cia, 0x18, uint64_t(1) << 62, 8), 0x14, 0x3AC0)},
+            // Its meta section ends at the last byte a u64 can place.
+            {"edge-meta.cia", with(with(cia, 0x18, UINT64_MAX - 0x73FF, 8), 0x14, 0x3AFF)},
             {"far-tmd.cia", with(bare_cia, 0x08, 0xFFFFFFFF)},
             {"back.cia", with(bare_cia, 0x10, 0)},
             {"signature.cia", with(bare_cia, CIA_TMD, 0x77)},
@@ -203,6 +207,8 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"cut-exefs.cxi", 1, "cut-exefs.cxi is damaged: its ExeFS lies past its end.\n", {}},
         {"cut-part.3ds", 1, "cut-part.3ds is damaged: its partition 0 lies past its end.\n", {}},
         {"cut-head.cia", 1, "cut-head.cia is damaged: its header is cut short.\n", {}},
+        {"start.cia", 1, "start.cia is damaged: its header is cut short.\n", {}},
+        {"fields.cia", 1, "fields.cia is damaged: its SMDH offset lies past its end.\n", {}},
         {"cut-tmd.cia", 1, "cut-tmd.cia is damaged: its TMD lies past its end.\n", {}},
         {"cut-meta.cia", 1, "cut-meta.cia is damaged: its SMDH offset lies past its end.\n", {}},
         // The extent ends where the ExeFS entry does, though the file goes on.
@@ -218,6 +224,7 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"code.cxi", 1, "code.cxi is damaged: its SMDH does not begin with SMDH.\n", {}},
         {"huge.cia", 1, "huge.cia is damaged: its section sizes overflow.\n", {}},
         {"far-meta.cia", 1, "far-meta.cia is damaged: its SMDH offset lies past its end.\n", {}},
+        {"edge-meta.cia", 1, "edge-meta.cia is damaged: its SMDH offset lies past its end.\n", {}},
         {"far-tmd.cia", 1, "far-tmd.cia is damaged: its TMD lies past its end.\n", {}},
         {"back.cia", 1, "back.cia is damaged: an offset points back into its headers.\n", {}},
         {"signature.cia", 1, "signature.cia is damaged: its TMD has an unknown signature type.\n", {}},

@@ -106,7 +106,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     // that are no UTF-8.
     std::vector<uint8_t> text = icn;
     put_utf16(text, title_at(8, 0), u"\u00A9\u0440\U00020BB7");
-    put_utf16(text, title_at(9, 0), u"a\U0001F600");
+    put_utf16(text, title_at(9, 0), u"a\U0001F600\U00010000");
     put_utf16(text, title_at(11, 0), u"\xD800\xDBFF");
     write("a\xFF\x80.icn", text);
     write("\xED\xA0\x80.icn", icn);
@@ -142,7 +142,7 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
                            "]";
     expected = expected.substr(0, expected.size() - 1) + "," + object("a\ufffd\ufffd.icn", R"("titles": {
             "nl": {"short": "\u00a9\u0440\ud842\udfb7", "long": "", "publisher": ""},
-            "pt": {"short": "a\ud83d\ude00", "long": "", "publisher": ""},
+            "pt": {"short": "a\ud83d\ude00\ud800\udc00", "long": "", "publisher": ""},
             "zh-Hant": {"short": "\ufffd\ufffd", "long": "", "publisher": ""}})") +
                "," + object("\ufffd\ufffd\ufffd.icn", "") + "," + object("\ufffd\ufffd\ufffd\ufffd.icn", "") + "]";
     ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn",
@@ -186,7 +186,9 @@ TEST_F(Info, ContainersFailuresAndNames)
     write("crypt.cxi", Scramble(WrapNcch(icn, false), NCCH_EXEFS));
     write("titles-cut.icn", slice(0x2000));
     const std::string cia_offset = std::to_string(CiaAround(content.size(), icn, false).meta_offset + 0x400);
-    const std::string non_utf8 = "n\xFF\xC3(.icn";  // a stray byte and a cut sequence
+    // A stray byte and a cut sequence; the last two-byte and the first
+    // three-byte characters, then a three-byte sequence cut at its third.
+    const std::string non_utf8 = "n\xFF\xC3(\xDF\xBF\xE0\xA0\x80\xE2\x82(.icn";
     write(non_utf8, icn);
 
     ProcessResult r =
@@ -206,7 +208,8 @@ TEST_F(Info, ContainersFailuresAndNames)
         "[" + object("game.3dsx", R"("format": "3DSX", "smdh_offset": 4140)") + "," +
         object("game.cxi", R"("format": "NCCH", "smdh_offset": 2048, )" + card_json) + "," +
         object("game.3ds", R"("format": "NCSD", "smdh_offset": 18432, )" + card_json) + "," +
-        object("game.cia", cia_json + codes_json + ", " + tmd_json) + "," + object("n\ufffd\ufffd(.icn", "") + "," +
+        object("game.cia", cia_json + codes_json + ", " + tmd_json) + "," +
+        object("n\ufffd\ufffd(\u07ff\u0800\ufffd\ufffd(.icn", "") + "," +
         object("plain.cia", R"("format": "CIA", "smdh_offset": 16640, )" + codes_json + ", " + tmd_json) + "," +
         object("data.cia", R"("format": "CIA", "smdh_offset": 16128, )" + tmd_json) + "," +
         object("signature.cia", cia_json + codes_json) + "," +
