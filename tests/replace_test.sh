@@ -174,6 +174,11 @@ errors() {
     check "header read error" 2 "" "Could not read g.3ds: $eio
 " -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" -i g.3ds -l l.png
     rm "$work/g.3ds"
+    # --info reads a bare SMDH again for its titles: an error there too.
+    n=$(call_index read '"a[.]icn"' 1 --info a.icn)
+    check "info read error" 2 "[]
+" "Could not read a.icn: $eio
+" -- strace -o "$scratch/ignored" -e trace=read -e inject=read:error=EIO:when="$n" "$tool" --info a.icn
     # A read error on a pipe: nothing could be read.
     n=$(call_index read '"/dev/stdin"' 0 -i /dev/stdin -l p.png < "$work/a.icn")
     reset_outputs l.png
