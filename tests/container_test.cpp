@@ -287,6 +287,13 @@ size_t table_entry(const std::vector<uint8_t>& z3ds, size_t index)
     return z3ds.size() - 9 - frames * entry_size + index * entry_size;
 }
 
+// Both sizes of seek table entry `index` as one little-endian u64: the sum
+// of two such is the entry of both frames.
+uint64_t entry_as_u64(const std::vector<uint8_t>& z3ds, size_t index)
+{
+    return u8_to_u64(&z3ds[table_entry(z3ds, index)], 1);
+}
+
 // Z3DS files: each converts as its inner file would, and each damage of the
 // compression's own structure is named.
 TEST_F(Containers, Compressed)
@@ -325,6 +332,14 @@ TEST_F(Containers, Compressed)
         {"wide.zcxi", WrapZ3ds(cut(ReadFileBytes(dir + "/game.cxi"), wide.frame_size), wide)},
         {"item4.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", {'S', 'M', 'D', 'H'}}}})},
         {"version.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", with(icn, 4, 3, 2)}}})},
+        // The SMDH behind 192 KiB that do not compress: frame 0's bytes
+        // come in more than one read.
+        {"noise.zcia", WrapZ3ds(WrapCia(Scramble(std::vector<uint8_t>(0x30000), 0), icn, false))},
+        // Entry 0 spans frames 0 and 1 (its compressed and uncompressed
+        // sizes both), entry 1 nothing: the sizes add up, but the first
+        // frame in entry 0 ends before the entry's size.
+        {"two-in-one.zcxi", with(with(zcxi, table_entry(zcxi, 0), entry_as_u64(zcxi, 0) + entry_as_u64(zcxi, 1), 8),
+                                 table_entry(zcxi, 1), 0, 8)},
     });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
@@ -339,6 +354,8 @@ TEST_F(Containers, Compressed)
         {"game.z3dsx", 0, "", both},
         {"game.zcia", 0, "", both},
         {"version.zcia", 0, "", both},  // an SMDH of version 3 as the item
+        {"noise.zcia", 0, "", both},
+        {"two-in-one.zcxi", 1, "two-in-one.zcxi" + damaged + "a frame ends before its size.\n", {}},
         {"corrupt.zcia", 0, "", both},  // its icon is the item: no frame is decompressed
         {"plain.zcia", 0, "", both},
         {"game.z3ds", 0, "", both},

@@ -302,8 +302,11 @@ TEST_F(Info, DsBanners)
     write("cut.dsi", std::vector<uint8_t>(dsi.begin(), dsi.end() - 1));  // the animation cut short
     write("no-chinese.bnr", no_chinese);
     write("ds.cia", WrapCia(v3, {}, false, tmd));
+    DsBannerFields full = DsTestBanner(1);
+    full.titles = {u"", u"", u"", std::u16string(128, u'x'), u"y"};  // no terminator before the next title
+    write("full.bnr", MakeDsBanner(full));
 
-    ProcessResult r = run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia"});
+    ProcessResult r = run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia", "full.bnr"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     const std::string banner = R"("smdh_offset": null, "banner_offset": 4096, "version": null, "ratings": null,
@@ -330,6 +333,11 @@ TEST_F(Info, DsBanners)
         object("ds.cia", R"("format": "CIA", )" + banner + eight +
                              R"("product_code": "ASME", "maker_code": "01", "banner_offset": 18688,
                                 "title_id": "0004800442414200", "title_version": 1040)") +
+        "," +
+        object("full.bnr", R"("format": "NDS-BANNER", )" + banner +
+                               R"("banner_offset": 0, "titles": {"de": {"short": ")" + std::string(128, 'x') +
+                               R"(", "long": ")" + std::string(128, 'x') + R"(", "publisher": ""},
+            "it": {"short": "y", "long": "y", "publisher": ""}})") +
         "]";
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 }
