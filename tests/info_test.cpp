@@ -305,8 +305,13 @@ TEST_F(Info, DsBanners)
     DsBannerFields full = DsTestBanner(1);
     full.titles = {u"", u"", u"", std::u16string(128, u'x'), u"y"};  // no terminator before the next title
     write("full.bnr", MakeDsBanner(full));
+    std::vector<uint8_t> trailing = MakeDsBanner(DsTestBanner(1));
+    trailing.resize(0xA40);
+    trailing.insert(trailing.end(), {'x', 0});  // where a ninth title would be: none
+    write("trailing.bnr", trailing);
 
-    ProcessResult r = run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia", "full.bnr"});
+    ProcessResult r =
+        run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia", "full.bnr", "trailing.bnr"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     const std::string banner = R"("smdh_offset": null, "banner_offset": 4096, "version": null, "ratings": null,
@@ -338,6 +343,9 @@ TEST_F(Info, DsBanners)
                                R"("banner_offset": 0, "titles": {"de": {"short": ")" + std::string(128, 'x') +
                                R"(", "long": ")" + std::string(128, 'x') + R"(", "publisher": ""},
             "it": {"short": "y", "long": "y", "publisher": ""}})") +
+        "," +
+        object("trailing.bnr",
+               R"("format": "NDS-BANNER", )" + banner + R"("banner_offset": 0, "titles": {)" + six + "}") +
         "]";
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
 }
