@@ -303,7 +303,8 @@ TEST_F(Info, DsBanners)
     write("no-chinese.bnr", no_chinese);
     write("ds.cia", WrapCia(v3, {}, false, tmd));
     DsBannerFields full = DsTestBanner(1);
-    full.titles = {u"", u"", u"", std::u16string(128, u'x'), u"y"};  // no terminator before the next title
+    // No terminator before the next title; a title of two lines.
+    full.titles = {u"", u"", u"", std::u16string(128, u'x'), u"y\nz"};
     write("full.bnr", MakeDsBanner(full));
     std::vector<uint8_t> trailing = MakeDsBanner(DsTestBanner(1));
     trailing.resize(0xA40);
@@ -342,7 +343,7 @@ TEST_F(Info, DsBanners)
         object("full.bnr", R"("format": "NDS-BANNER", )" + banner +
                                R"("banner_offset": 0, "titles": {"de": {"short": ")" + std::string(128, 'x') +
                                R"(", "long": ")" + std::string(128, 'x') + R"(", "publisher": ""},
-            "it": {"short": "y", "long": "y", "publisher": ""}})") +
+            "it": {"short": "y", "long": "y\nz", "publisher": "z"}})") +
         "," +
         object("trailing.bnr",
                R"("format": "NDS-BANNER", )" + banner + R"("banner_offset": 0, "titles": {)" + six + "}") +
