@@ -83,8 +83,11 @@ protected:
             {"marked.cia", WrapCia(Scramble(ncch, 0), {}, true)},
             // Decrypted by a tool that left the flags: the bytes are plain.
             {"decrypted.cxi", WrapNcch(icn, false)},
-            // Its names end at byte 8: the offset after them is no part.
-            {"decrypted-odd.cxi", with(WrapNcch(icn, false), NCCH_EXEFS + 8, 0x10)},
+            // Its names end at byte 8 (the offset after them is no part),
+            // may hold '~', and are ten: the reserved bytes after them are none.
+            {"decrypted-odd.cxi",
+             with(with(with(WrapNcch(icn, false), NCCH_EXEFS + 8, 0x10), NCCH_EXEFS + 16 + 5, '~', 1),
+                  NCCH_EXEFS + 0xA0, 0xFF, 1)},
             {"decrypted.cia", WrapCia(WrapNcch(icn, false), {}, true)},
             // Cut at each boundary of the walk.
             {"cut-head.3dsx", cut(tdsx, 4)},
@@ -114,6 +117,8 @@ protected:
             {"far-meta.cia", with(with(cia, 0x18, uint64_t(1) << 62, 8), 0x14, 0x3AC0)},
             // Its meta section ends at the last byte a u64 can place.
             {"edge-meta.cia", with(with(cia, 0x18, UINT64_MAX - 0x73FF, 8), 0x14, 0x3AFF)},
+            // Its SMDH's offset fits in a u64, its meta section's end does not.
+            {"wrap-meta.cia", with(with(cia, 0x18, UINT64_MAX - 0x48FF, 8), 0x14, 0x3AC0)},
             {"far-tmd.cia", with(bare_cia, 0x08, 0xFFFFFFFF)},
             {"back.cia", with(bare_cia, 0x10, 0)},
             {"signature.cia", with(bare_cia, CIA_TMD, 0x77)},
@@ -225,6 +230,7 @@ TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
         {"huge.cia", 1, "huge.cia is damaged: its section sizes overflow.\n", {}},
         {"far-meta.cia", 1, "far-meta.cia is damaged: its SMDH offset lies past its end.\n", {}},
         {"edge-meta.cia", 1, "edge-meta.cia is damaged: its SMDH offset lies past its end.\n", {}},
+        {"wrap-meta.cia", 1, "wrap-meta.cia is damaged: its meta section offset overflows.\n", {}},
         {"far-tmd.cia", 1, "far-tmd.cia is damaged: its TMD lies past its end.\n", {}},
         {"back.cia", 1, "back.cia is damaged: an offset points back into its headers.\n", {}},
         {"signature.cia", 1, "signature.cia is damaged: its TMD has an unknown signature type.\n", {}},
@@ -330,6 +336,9 @@ TEST_F(Containers, Compressed)
         {"cut-large.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/cut-large.3dsx"))},
         {"far.z3dsx", WrapZ3ds(ReadFileBytes(dir + "/far.3dsx"))},
         {"back.zcia", WrapZ3ds(ReadFileBytes(dir + "/back.cia"))},
+        // A file inside shorter than the head, in a Z3DS file longer than it.
+        {"cut-exefs.zcxi", WrapZ3ds(ReadFileBytes(dir + "/cut-exefs.cxi"),
+                                    {.items = {{"compressor", std::vector<uint8_t>(0x800, 'x')}}})},
         {"wide.zcxi", WrapZ3ds(cut(ReadFileBytes(dir + "/game.cxi"), wide.frame_size), wide)},
         {"item4.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", {'S', 'M', 'D', 'H'}}}})},
         {"version.zcia", WrapZ3ds(ReadFileBytes(dir + "/game.cia"), {.items = {{"smdh", with(icn, 4, 3, 2)}}})},
@@ -383,6 +392,7 @@ TEST_F(Containers, Compressed)
         {"cut-large.z3dsx", 3, "cut-large.z3dsx is too short for the large icon.\n", {{"s.png", 's'}}},
         {"far.z3dsx", 1, "far.z3dsx" + damaged + "its SMDH offset lies past its end.\n", {}},
         {"back.zcia", 1, "back.zcia" + damaged + "an offset points back into its headers.\n", {}},
+        {"cut-exefs.zcxi", 1, "cut-exefs.zcxi" + damaged + "its ExeFS lies past its end.\n", {}},
         {"wide.zcxi", 1, "wide.zcxi" + damaged + "a frame needs a window beyond 8 MiB.\n", {}},
         {"item4.zcia",
          3,
