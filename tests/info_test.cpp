@@ -183,6 +183,7 @@ TEST_F(Info, ContainersFailuresAndNames)
     write("signature.cia", cia);
     write("odd.cxi", WrapNcch(icn, true, odd));
     write("zero.cxi", WrapNcch(icn, true));
+    write("full-code.cxi", WrapNcch(icn, true, {.product_code = "CTR-P-ABCDEFGHIJ", .maker_code = "01"}));  // no end
     write("crypt.cxi", Scramble(WrapNcch(icn, false), NCCH_EXEFS));
     write("titles-cut.icn", slice(0x2000));
     const std::string cia_offset = std::to_string(CiaAround(content.size(), icn, false).meta_offset + 0x400);
@@ -191,10 +192,12 @@ TEST_F(Info, ContainersFailuresAndNames)
     const std::string non_utf8 = "n\xFF\xC3(\xDF\xBF\xE0\xA0\x80\xE2\x82(.icn";
     write(non_utf8, icn);
 
-    ProcessResult r =
-        run({"--info",         "game.3dsx", "game.cxi",  "missing.icn",     "game.3ds",     "bad.icn",  "game.cia",
-             "titles-cut.icn", "crypt.cxi", "dir",       non_utf8,          "plain.cia",    "data.cia", "signature.cia",
-             "odd.cxi",        "zero.cxi",  "game.zcia", "short-item.zcia", "corrupt.zcia", "game.zcci"});
+    const std::vector<std::string> args = {
+        "--info",          "game.3dsx",      "game.cxi",  "missing.icn", "game.3ds",      "bad.icn",
+        "game.cia",        "titles-cut.icn", "crypt.cxi", "dir",         non_utf8,        "plain.cia",
+        "data.cia",        "signature.cia",  "odd.cxi",   "zero.cxi",    "full-code.cxi", "game.zcia",
+        "short-item.zcia", "corrupt.zcia",   "game.zcci"};
+    ProcessResult r = run(args);
     EXPECT_EQ(3, r.status);
     EXPECT_EQ("Could not open missing.icn.\nbad.icn is not an ICN file\n"
               "titles-cut.icn is too short for its titles.\ncrypt.cxi is encrypted; its icon cannot be read.\n"
@@ -216,6 +219,9 @@ TEST_F(Info, ContainersFailuresAndNames)
         object("odd.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000",
             "product_code": "CTR\ufffd\ufffd\ufffd\ufffd\"", "maker_code": "\ufffd")") +
         "," + object("zero.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000")") + "," +
+        object("full-code.cxi", R"("format": "NCCH", "smdh_offset": 2048, "title_id": "0000000000000000",
+            "product_code": "CTR-P-ABCDEFGHIJ", "maker_code": "01")") +
+        "," +
         object("game.zcia",
                R"("format": "CIA", "compression": "Z3DS", "smdh_offset": null, )" + codes_json + ", " + tmd_json) +
         "," +
