@@ -274,6 +274,18 @@ batch() {
     pngs=("$work"/many/*.png)
     [ "${#pngs[@]}" = 2000 ] || fail "batch: not 2,000 PNGs"
     same "$work/many/f3-500.png" "$scratch/ref/l.png" || fail "batch: wrong PNG"
+    # Files that fail close theirs too: 40 without an icon, then one that
+    # converts.
+    mkdir "$work/failing"
+    local err=""
+    for i in {10..49}; do
+        { printf '3DSX\040\000'; head -c 26 /dev/zero; } > "$work/failing/f$i.3dsx"
+        err+="failing/f$i.3dsx holds no icon.
+"
+    done
+    cp "$scratch/g.3dsx" "$work/failing/g.3dsx"
+    check "40 failures under ulimit -n 32" 1 "" "$err" -- bash -c "ulimit -n 32 && exec '$tool' --batch failing/*.3dsx"
+    same "$work/failing/g.png" "$scratch/ref/l.png" || fail "batch: no PNG after failures"
 }
 
 case "$section" in
