@@ -330,6 +330,7 @@ TEST_F(Containers, Compressed)
         {"magic.z3ds", {'Z', '3', 'D', 'S'}},
         {"item-past.zcia", with(zcia, item + 2, 0xFFFF, 2)},
         {"bad-item.zcia", with(zcia, item + 4 + 4 + 3, 'X', 1)},
+        {"version-2.zcia", with(with(zcia, item + 4 + 4 + 3, 'X', 1), 0x20, 2, 1)},  // metadata of a version unknown
         {"unknown.z3ds", WrapZ3ds(smdx)},
         {"nested.z3ds", WrapZ3ds(WrapZ3ds(icn))},
         {"crypt.zcxi", WrapZ3ds(ReadFileBytes(dir + "/crypt.cxi"))},
@@ -363,7 +364,8 @@ TEST_F(Containers, Compressed)
         {"game.zcxi", 0, "", both},
         {"game.z3dsx", 0, "", both},
         {"game.zcia", 0, "", both},
-        {"version.zcia", 0, "", both},  // an SMDH of version 3 as the item
+        {"version-2.zcia", 0, "", both},  // its items ignored, the bad smdh item too
+        {"version.zcia", 0, "", both},    // an SMDH of version 3 as the item
         {"noise.zcia", 0, "", both},
         {"two-in-one.zcxi", 1, "two-in-one.zcxi" + damaged + "a frame ends before its size.\n", {}},
         {"corrupt.zcia", 0, "", both},  // its icon is the item: no frame is decompressed
