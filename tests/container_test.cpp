@@ -444,6 +444,7 @@ TEST_F(Containers, DsFamily)
         {"cut-anim.dsi", cut(dsi, DS_ROM_BANNER + 0x1000)},
         {"banner.bin", MakeDsBanner(DsTestBanner(3))},
         {"banner.bnr", MakeDsBanner(DsTestBanner(1))},
+        {"version.bnr", with(MakeDsBanner(DsTestBanner(1)), 0, 4, 2)},  // its CRC holds, its version is none
         {"zero.nds", with_ds_header(v1, 0x68, 0)},
         {"far.nds", with_ds_header(v1, 0x68, 0x10000000)},
         {"header.nds", cut(v1, 0x160)},  // its header alone
@@ -477,6 +478,7 @@ TEST_F(Containers, DsFamily)
         {"far.nds", 1, "far.nds" + damaged + "its banner lies past its end.\n"},
         {"header.nds", 1, "header.nds" + damaged + "its banner lies past its end.\n"},
         {"header-crc.nds", 1, "header-crc.nds is not an ICN file"},
+        {"version.bnr", 1, "version.bnr is not an ICN file"},
         {"banner-crc.nds", 1, "banner-crc.nds" + damaged + "its banner fails its CRC.\n"},
         {"version.nds", 1, "version.nds" + damaged + "its banner's version is unknown.\n"},
         {"cut-v3.nds", 1, "cut-v3.nds" + damaged + "its banner is cut short.\n"},
