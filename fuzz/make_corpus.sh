@@ -68,27 +68,6 @@ for seed in "$kinds"/seeds/*; do
     { printf '\000'; cat "$seed"; } > "fuzz/corpus/${name%%-*}/kind-${name#*-}"
 done
 # Damaged copies of them, one fault each, so that the seeds reach the
-# messages of the damage they name.
-python3 fuzz/damage_seeds.py "$kinds" samples/sample.icn fuzz/corpus
-# The walk target's DS picks: 6 makes the header's CRC hold, 7 a raw
-# banner's version and first CRC; here a ROM whose version-1 banner at 0x200
-# holds the sample's first bytes, with its CRC, and the same banner raw.
-python3 - "$walk" <<'PYTHON'
-import struct, sys
-def crc16(data):
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-icon = open("samples/sample.icn", "rb").read()
-banner = bytearray(0x840)
-banner[0:2] = struct.pack("<H", 1)
-banner[0x20:0x840] = icon[0x40:0x860]
-banner[2:4] = struct.pack("<H", crc16(banner[0x20:0x840]))
-rom = bytearray(0x200)
-rom[0x68:0x6C] = struct.pack("<I", 0x200)
-open(sys.argv[1] + "/nds", "wb").write(b"\x06" + rom + banner)
-open(sys.argv[1] + "/banner", "wb").write(b"\x07" + banner)
-PYTHON
+# messages of the damage they name; the DS picks and the info target's
+# banners and metadata.
+python3 fuzz/write_seeds.py "$kinds" samples/sample.icn fuzz/corpus

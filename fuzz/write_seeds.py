@@ -1,7 +1,8 @@
-"""Writes damaged copies of the seed files that make_kinds wrote, one fault
-each, into the walk, z3ds and info corpora, and the info target's DS banners
-and SMDH metadata of every field. Run by make_corpus.sh:
-damage_seeds.py KINDS ICN CORPUS."""
+"""Writes the seeds made from the layouts rather than by a tool: damaged
+copies of the files that make_kinds wrote, one fault each, into the walk and
+z3ds corpora; the walk target's DS picks; the info target's DS banners and
+SMDH metadata of every field. Run by make_corpus.sh:
+write_seeds.py KINDS ICN CORPUS."""
 import os
 import struct
 import sys
@@ -147,10 +148,21 @@ z3ds = {
 for name, data in z3ds.items():
     save("z3ds", "damaged-" + name, b"\x00" + data)
 
-# The info target: a name, the bytes after the magic, a byte of flags, the
-# identity's numbers and codes, then (for a banner) the banner past 0x2040.
 with open(icn_path, "rb") as f:
     icn = bytearray(f.read())
+
+# The walk target's DS picks: 6 makes the header's CRC hold, 7 a raw
+# banner's version and first CRC; here a ROM whose version-1 banner at 0x200
+# holds the sample's first bytes, with its CRC, and the same banner raw.
+first_bytes = bytearray(0x840)
+first_bytes[0:2] = u16(1)
+first_bytes[0x20:0x840] = icn[0x40:0x860]
+first_bytes[2:4] = u16(crc16(first_bytes[0x20:0x840]))
+save("walk", "nds", b"\x06" + patched(bytearray(0x200), (0x68, u32(0x200))) + first_bytes)
+save("walk", "banner", b"\x07" + first_bytes)
+
+# The info target: a name, the bytes after the magic, a byte of flags, the
+# identity's numbers and codes, then (for a banner) the banner past 0x2040.
 banner = read("seeds/walk-banner.bin")
 identity = u64(0x00048004ABCD0000) + u16(3) + b"ABCD".ljust(16, b"\x00") + b"01"
 
