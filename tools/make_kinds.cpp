@@ -53,11 +53,6 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
     const TitleFields title = {0x0004000000123400, "CTR-P-ABCD", "01", 1040};
     const std::vector<uint8_t> ncch = WrapNcch(icn, true, title);
     const std::vector<uint8_t> meta_cia = WrapCia(ncch, icn, false, title);
-    std::vector<Kind> seeds;
-    for (uint32_t i = 0; i < 6; i++) {
-        seeds.push_back({"walk-sig-" + std::to_string(i) + ".cia",
-                         WrapCia(ncch, {}, false, title, {.signature_type = 0x10000 + i})});
-    }
     DsBannerFields dsi = {};
     dsi.version = 0x0103;
     dsi.titles = {u"ja", u"Gallivox\nA tale\nOrrimand", u"fr", u"de", u"it", u"es", u"zh", u"ko"};
@@ -65,7 +60,7 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
     DsBannerFields v2 = dsi;
     v2.version = 2;
     const std::vector<uint8_t> dsi_rom = MakeDsRom(MakeDsBanner(dsi), {0, "ABCD", "01", 3}, true);
-    std::vector<Kind> more = {
+    std::vector<Kind> seeds = {
         {"walk-meta.cia", meta_cia},
         {"walk-marked.cia", WrapCia(ncch, {}, true, title)},
         {"walk-crypt.cia", WrapCia(Scramble(ncch, 0), {}, true, title)},
@@ -84,7 +79,10 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
         {"z3ds-3dsx.z3dsx", WrapZ3ds(Wrap3dsx(icn), {.frame_size = 0x1000, .hint = "3DSX"})},
         {"z3ds-dsi.zcia", WrapZ3ds(WrapCia(dsi_rom, {}, false, title), {.frame_size = 0x1000})},
     };
-    seeds.insert(seeds.end(), more.begin(), more.end());
+    for (uint32_t i = 0; i < 6; i++) {
+        seeds.push_back({"walk-sig-" + std::to_string(i) + ".cia",
+                         WrapCia(ncch, {}, false, title, {.signature_type = 0x10000 + i})});
+    }
     return seeds;
 }
 
