@@ -79,57 +79,34 @@ static int align_section(uint64_t value, uint64_t* aligned)
     return 1;
 }
 
-static int errno_or_eio(void)
+static int errno_or(int error)
 {
-    return errno != 0 ? errno : EIO;
+    return error != 0 ? error : EIO;
+}
+
+int BeginWalkOn(WalkInput* input, ByteLayer* source)
+{
+    input->file = source;
+    input->layer_count = 0;
+    input->smdh_item = nullptr;
+    input->smdh_item_size = 0;
+    input->identity = nullptr;
+    LayerStatus status = LayerRead(source, 0, input->head, WALK_HEAD_SIZE, &input->head_size);
+    input->position = input->head_size;
+    return status == LAYER_OK || status == LAYER_SHORT ? 0 : errno_or(source->error);
 }
 
 int BeginWalk(WalkInput* input, FILE* stream, int seekable)
 {
-    input->stream = stream;
-    input->seekable = seekable;
-    errno = 0;
-    input->head_size = fread(input->head, 1, WALK_HEAD_SIZE, stream);
-    input->position = input->head_size;
-    input->identity = nullptr;
-    input->compressed = 0;
-    return ferror(stream) ? errno_or_eio() : 0;
+    StreamLayerOpen(&input->stream_layer, &input->stream_state, stream, seekable);
+    return BeginWalkOn(input, &input->stream_layer);
 }
 
 void EndWalk(WalkInput* input)
 {
-    if (input->compressed) {
-        Z3dsClose(&input->z3ds);
+    while (input->layer_count > 0) {
+        LayerClose(&input->layers[--input->layer_count]);
     }
-}
-
-// Reads the bytes at `offset` of the file inside a Z3DS file.
-static ReadResult read_compressed(WalkInput* input, uint64_t offset, uint8_t* out, size_t size, size_t* got)
-{
-    size_t read = 0;
-    Z3dsStatus status = Z3dsRead(&input->z3ds, offset, out, size, &read);
-    *got += read;
-    input->position = offset + read;
-    switch (status) {
-    case Z3DS_OK:
-        return READ_WHOLE;
-    case Z3DS_SHORT:
-        return READ_SHORT;
-    case Z3DS_DAMAGED:
-        return READ_DAMAGED;
-    case Z3DS_FAILED:
-        break;
-    }
-    errno = input->z3ds.error;
-    return READ_FAILED;
-}
-
-// Reads and drops the pipe's bytes up to `offset`. Returns READ_WHOLE, or
-// READ_SHORT when the input ends first.
-static ReadResult skip_to(WalkInput* input, uint64_t offset)
-{
-    int skipped = skip_stream_bytes(input->stream, offset - input->position, &input->position);
-    return skipped == 0 ? READ_WHOLE : skipped > 0 ? READ_SHORT : READ_FAILED;
 }
 
 // Reads `size` bytes at `offset` into `out`, the part within the head from
@@ -149,33 +126,37 @@ static ReadResult read_at(WalkInput* input, uint64_t offset, uint8_t* out, size_
     if (offset < input->position) {
         return READ_BEHIND;
     }
-    if (input->compressed) {
-        return read_compressed(input, offset, out + *got, size - *got, got);
-    }
-    errno = 0;
-    if (input->seekable) {
-        if (fseek_64(input->stream, offset, SEEK_SET) != 0) {
-            return READ_SHORT;  // beyond any position the system can seek to
-        }
-    } else {
-        ReadResult skipped = skip_to(input, offset);
-        if (skipped != READ_WHOLE) {
-            return skipped;
-        }
-    }
-    size_t read = fread(out + *got, 1, size - *got, input->stream);
+    size_t read = 0;
+    LayerStatus status = LayerRead(input->file, offset, out + *got, size - *got, &read);
     *got += read;
     input->position = offset + read;
-    if (ferror(input->stream)) {
-        return READ_FAILED;
+    switch (status) {
+    case LAYER_OK:
+        return READ_WHOLE;
+    case LAYER_SHORT:
+        return READ_SHORT;
+    case LAYER_DAMAGED:
+        return READ_DAMAGED;
+    case LAYER_FAILED:
+        break;
     }
-    return *got == size ? READ_WHOLE : READ_SHORT;
+    return READ_FAILED;
 }
 
 static WalkStatus damaged(SmdhLocation* location, const char* why)
 {
     location->damage = why;
     return WALK_DAMAGED;
+}
+
+// What a broken layer means to the walk: its damage, or its failed read.
+static WalkStatus layer_failure(const ByteLayer* layer, SmdhLocation* location)
+{
+    if (layer->broken == LAYER_DAMAGED) {
+        return damaged(location, layer->damage);
+    }
+    location->error = errno_or(layer->error);
+    return WALK_UNREADABLE;
 }
 
 // A header that must be read whole: a short read means the file ends before
@@ -192,19 +173,17 @@ static WalkStatus read_header(WalkInput* input, SmdhLocation* location, uint64_t
     case READ_BEHIND:
         return damaged(location, "an offset points back into its headers");
     case READ_DAMAGED:
-        return damaged(location, input->z3ds.damage);
     case READ_FAILED:
         break;
     }
-    location->error = errno_or_eio();
-    return WALK_UNREADABLE;
+    return layer_failure(input->file, location);
 }
 
-// Whether a status says the input itself failed (a read, or a Z3DS file's
-// frames) rather than what its headers hold.
+// Whether a status says the input itself failed (a read, or a layer's own
+// structure, such as a Z3DS file's frames) rather than what its headers hold.
 static int input_failed(const WalkInput* input, WalkStatus status)
 {
-    return status == WALK_UNREADABLE || (input->compressed && input->z3ds.broken != Z3DS_OK);
+    return status == WALK_UNREADABLE || input->file->broken != LAYER_OK;
 }
 
 static int has_ncch_magic(const uint8_t* header)
@@ -600,49 +579,47 @@ static WalkStatus locate_by_format(WalkInput* input, SmdhLocation* location)
     return WALK_NOT_ICN;
 }
 
-static WalkStatus z3ds_failure(WalkInput* input, SmdhLocation* location)
+// Reads the head anew from the file walked, once a layer is stacked.
+static WalkStatus read_head(WalkInput* input, SmdhLocation* location)
 {
-    if (input->z3ds.broken == Z3DS_DAMAGED) {
-        return damaged(location, input->z3ds.damage);
-    }
-    location->error = input->z3ds.error;
-    return WALK_UNREADABLE;
+    LayerStatus status = LayerRead(input->file, 0, input->head, WALK_HEAD_SIZE, &input->head_size);
+    input->position = input->head_size;
+    return status == LAYER_OK || status == LAYER_SHORT ? WALK_FOUND : layer_failure(input->file, location);
 }
 
 // The SMDH of a Z3DS file: the metadata's `smdh` item when it has one, which
 // needs no frame decompressed; else the file inside, walked as it would be
 // uncompressed. Its format and identity come from the file inside, so the
 // caller that wants the identity has the start of the frames decompressed
-// even where the item gives the SMDH.
+// even where the item gives the SMDH. LocateSmdh stacks this one layer at
+// most, well within WALK_MAX_LAYERS.
 static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
 {
-    Z3dsReader* z3ds = &input->z3ds;
-    input->compressed = 1;
     location->compression = "Z3DS";
-    if (Z3dsOpen(z3ds, input->stream, input->seekable, input->head, input->head_size) != Z3DS_OK) {
-        return z3ds_failure(input, location);
+    ByteLayer* below = input->file;
+    ByteLayer* z3ds = &input->layers[input->layer_count++];
+    input->file = z3ds;
+    if (Z3dsLayerOpen(z3ds, below, input->head, input->head_size) != LAYER_OK) {
+        return layer_failure(z3ds, location);
     }
+    input->smdh_item = Z3dsSmdhItem(z3ds, &input->smdh_item_size);
     WalkStatus status = WALK_FOUND;
-    if (!z3ds->has_smdh_item || input->identity != nullptr) {
-        size_t got = 0;
-        Z3dsStatus read = Z3dsRead(z3ds, 0, input->head, WALK_HEAD_SIZE, &got);
-        input->head_size = got;
-        input->position = got;
-        if (read != Z3DS_OK && read != Z3DS_SHORT) {
-            return z3ds_failure(input, location);
+    if (input->smdh_item == nullptr || input->identity != nullptr) {
+        status = read_head(input, location);
+        if (status == WALK_FOUND) {
+            status = locate_by_format(input, location);
         }
-        status = locate_by_format(input, location);
     }
-    if (!z3ds->has_smdh_item || status == WALK_NOT_ICN) {
+    if (input->smdh_item == nullptr || status == WALK_NOT_ICN) {
         return status;
     }
     if (input_failed(input, status)) {
-        return z3ds->broken != Z3DS_OK ? z3ds_failure(input, location) : status;
+        return z3ds->broken != LAYER_OK ? layer_failure(z3ds, location) : status;
     }
     location->in_item = 1;
     location->banner = 0;
     location->offset = 0;
-    location->end = z3ds->smdh_item_size;
+    location->end = input->smdh_item_size;
     location->damage = nullptr;
     location->encrypted_unless_smdh = 0;
     return WALK_FOUND;
@@ -679,7 +656,7 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
     *size = 0;
     if (location->in_item) {
         *size = want;
-        memcpy(bytes, input->z3ds.smdh_item, want);  // begins with SMDH: the reader checked
+        memcpy(bytes, input->smdh_item, want);  // begins with SMDH: the reader checked
         return WALK_FOUND;
     }
     switch (read_at(input, location->offset, bytes, want, size)) {
@@ -691,10 +668,8 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
         // ExeFS's, or in a CIA's meta section past every byte read before).
         return damaged(location, "its banner offset points back into its headers");
     case READ_DAMAGED:
-        return damaged(location, input->z3ds.damage);
     case READ_FAILED:
-        location->error = errno_or_eio();
-        return WALK_UNREADABLE;
+        return layer_failure(input->file, location);
     }
     if (location->banner) {
         const char* damage = DsBannerDamage(bytes, *size);

@@ -1,8 +1,10 @@
 // Finding the SMDH in the files that carry one: a bare SMDH file, a 3DSX
 // executable, a CIA archive, an NCSD card image or an NCCH image, each also
 // inside a Z3DS (compressed) file; or the DS banner that takes its place in
-// DS ROM images, raw banner files and CIAs of DS titles. Nothing here knows of pixels or PNGs, nor
-// of zstd: the walk answers where the SMDH starts and where it ends, or why
+// DS ROM images, raw banner files and CIAs of DS titles. Nothing here knows
+// of pixels or PNGs, nor where its bytes come from: it reads them through a
+// layer of bytes (byte_layer.h), stacking a Z3DS layer where a file is
+// compressed, and answers where the SMDH starts and where it ends, or why
 // there is none.
 #ifndef GALLIVOX_CONTAINER_H
 #define GALLIVOX_CONTAINER_H
@@ -11,7 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "byte_layer.h"
 #include "metadata.h"
+#include "stream_layer.h"
 #include "z3ds.h"
 
 // Bytes in a whole SMDH: its metadata (0x2040 bytes) and both icons.
@@ -32,20 +36,27 @@ enum WalkStatus {
     WALK_UNREADABLE,  // a read failed; `error` holds the errno value
 };
 
-// An input as the walk reads it: positioned reads on a file that can seek,
-// reads that only go forward on a pipe. The first bytes are kept, so reading
-// them again costs nothing; past them, no read may begin behind the furthest
-// byte read so far, on either kind of input, so both give the same answers.
-// In a Z3DS file, every offset, the head and the position are those of the
-// file inside it, whose bytes the Z3DS reader gives.
+// The most layers the walk stacks over its input: one for a Z3DS file.
+const size_t WALK_MAX_LAYERS = 4;
+
+// An input as the walk reads it: every byte through `file`, the top layer
+// of bytes, which gives the bytes of the file walked whatever lies beneath.
+// The first bytes are kept, so reading them again costs nothing; past them,
+// no read may begin behind the furthest byte read so far, whether or not
+// the layers can seek, so both give the same answers. Where the walk has
+// stacked a layer (a Z3DS file's), every offset, the head and the position
+// are those of the file that layer gives.
 struct WalkInput {
-    FILE* stream;
-    int seekable;
+    ByteLayer* file;
     uint8_t head[WALK_HEAD_SIZE];
-    size_t head_size;   // fewer than WALK_HEAD_SIZE when the input is that short
-    uint64_t position;  // the end of the furthest read
-    int compressed;     // a Z3DS file: reads go through `z3ds`
-    Z3dsReader z3ds;
+    size_t head_size;                   // fewer than WALK_HEAD_SIZE when the input is that short
+    uint64_t position;                  // the end of the furthest read
+    ByteLayer layers[WALK_MAX_LAYERS];  // those the walk stacked, each on the one before
+    size_t layer_count;
+    ByteLayer stream_layer;  // the input, when BeginWalk was given a C stream
+    StreamLayerState stream_state;
+    const uint8_t* smdh_item;  // a Z3DS file's `smdh` item, or null
+    size_t smdh_item_size;
     // Where LocateSmdh stores the title's identity, zeroed first; null (as
     // BeginWalk leaves it) reads nothing for it. The identity's headers all
     // lie ahead of the SMDH, so a pipe gives what the file gives.
@@ -68,12 +79,17 @@ struct SmdhLocation {
     int error;           // WALK_UNREADABLE: the errno value (never 0)
 };
 
-// Starts a walk over `stream`, which must be at its first byte, by reading
-// its first WALK_HEAD_SIZE bytes (fewer when it is shorter). Returns 0, or
-// the errno value of a failed read (never 0 then). Call EndWalk in any case.
+// Starts a walk over the layer `source` (the input's bytes, which stay the
+// caller's) by reading its first WALK_HEAD_SIZE bytes (fewer when it is
+// shorter). Returns 0, or the errno value of a failed read (never 0 then).
+// Call EndWalk in any case.
+int BeginWalkOn(WalkInput* input, ByteLayer* source);
+
+// The same over `stream`, which must be at its first byte: a file when
+// `seekable`, else a pipe read forward only.
 int BeginWalk(WalkInput* input, FILE* stream, int seekable);
 
-// Releases what the walk allocated (a Z3DS file's decoder).
+// Releases the layers the walk stacked (a Z3DS file's decoder).
 void EndWalk(WalkInput* input);
 
 // Recognises the input's format from its first bytes and follows its headers

@@ -362,7 +362,8 @@ static int walk_to_smdh(const Job* job, WalkInput* walk, OpenedInput* opened)
 {
     SmdhLocation* location = &opened->location;
     WalkStatus status = LocateSmdh(walk, location);
-    if (status == WALK_FOUND && location->format == FORMAT_SMDH && location->compression == nullptr && walk->seekable) {
+    if (status == WALK_FOUND && location->format == FORMAT_SMDH && location->compression == nullptr &&
+        walk->file->seekable) {
         return EXIT_DONE;
     }
     if (status == WALK_FOUND) {

@@ -7,7 +7,6 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-#include "platform.h"
 #include "utils.h"
 
 const uint8_t LITTLE = 1;
@@ -48,18 +47,65 @@ const uint64_t MAX_CHECKPOINTS = 4096;
 // which bounds the decoder's memory whatever a frame states.
 const int WINDOW_LOG_MAX = 23;
 
-static Z3dsStatus damaged(Z3dsReader* reader, const char* why)
+// One place in the seek table: frame `frame` starts at `compressed` in the
+// file and holds the inner bytes from `uncompressed`.
+struct Checkpoint {
+    uint64_t frame;
+    uint64_t compressed;
+    uint64_t uncompressed;
+};
+
+// The state of a Z3DS layer: where its decompression stands. The fields are
+// the module's own.
+struct Z3dsReader {
+    ByteLayer* layer;  // the layer this reader serves, where its damage or failure is kept
+    ByteLayer* below;  // the layer that holds the Z3DS file
+    int seekable;
+    uint8_t prefix[Z3DS_PREFIX_SIZE];  // the file's first bytes, read before
+    size_t prefix_size;
+    uint64_t data_start;  // the first byte after the metadata
+    uint64_t data_end;    // the end of the frames and the seek table
+    uint64_t inner_size;  // the header's uncompressed size
+    // The seek table (files that can seek): its entries, and a checkpoint
+    // every `checkpoint_step` frames, so that finding a frame reads at most
+    // that many entries and memory stays bounded however many there are.
+    uint64_t table_entries;  // where the first entry lies
+    uint64_t frame_count;
+    size_t entry_size;
+    Checkpoint* checkpoints;
+    uint64_t checkpoint_count;
+    uint64_t checkpoint_step;
+    // Decompression: the inner bytes from `inner_position` come next; the
+    // compressed input runs to `input_end` (the frame's end, or for a pipe
+    // the data's end).
+    ZSTD_DCtx* context;
+    uint8_t* input;
+    size_t input_capacity;
+    size_t input_size;
+    size_t input_used;
+    uint64_t input_next;  // the file offset of the next compressed byte to load
+    uint64_t input_end;
+    int decoding;             // a frame (seekable) or the stream (pipe) is under way
+    uint64_t frame_end;       // seekable: where the current frame's inner bytes end
+    uint64_t inner_position;  // the next inner byte the decoder gives
+    int frame_open;           // the decoder is inside a zstd frame
+    int frame_done;           // the decoder has finished a frame (a pipe goes on to the next)
+    uint8_t* scratch;         // where bytes ahead of a read are discarded
+    size_t scratch_capacity;
+    // The metadata's `smdh` item, when it has one.
+    int has_smdh_item;
+    uint8_t smdh_item[Z3DS_SMDH_ITEM_SIZE];
+    size_t smdh_item_size;  // its first Z3DS_SMDH_ITEM_SIZE bytes at most
+};
+
+static LayerStatus damaged(Z3dsReader* reader, const char* why)
 {
-    reader->damage = why;
-    reader->broken = Z3DS_DAMAGED;
-    return Z3DS_DAMAGED;
+    return LayerDamaged(reader->layer, why);
 }
 
-static Z3dsStatus failed(Z3dsReader* reader, int error)
+static LayerStatus failed(Z3dsReader* reader, int error)
 {
-    reader->error = error != 0 ? error : EIO;
-    reader->broken = Z3DS_FAILED;
-    return Z3DS_FAILED;
+    return LayerFailed(reader->layer, error);
 }
 
 static size_t smaller(uint64_t a, size_t b)
@@ -67,29 +113,11 @@ static size_t smaller(uint64_t a, size_t b)
     return a < b ? static_cast<size_t>(a) : b;
 }
 
-// Brings the stream to `offset`: a seek, or on a pipe the bytes up to it
-// read and dropped. Returns Z3DS_OK, Z3DS_SHORT when the file ends first,
-// or Z3DS_FAILED.
-static Z3dsStatus move_to(Z3dsReader* reader, uint64_t offset)
-{
-    if (reader->seekable) {
-        if (fseek_64(reader->stream, offset, SEEK_SET) != 0) {
-            return Z3DS_SHORT;  // beyond any position the system can seek to
-        }
-        reader->outer_position = offset;
-        return Z3DS_OK;
-    }
-    if (offset < reader->outer_position) {
-        return failed(reader, ESPIPE);  // reads of a pipe go forward, always
-    }
-    int skipped = skip_stream_bytes(reader->stream, offset - reader->outer_position, &reader->outer_position);
-    return skipped == 0 ? Z3DS_OK : skipped > 0 ? Z3DS_SHORT : failed(reader, errno);
-}
-
 // Reads `size` bytes of the file at `offset` into `out`: those within the
-// prefix from it, the rest from the stream. Stores the count in `got`;
-// returns Z3DS_OK, Z3DS_SHORT when the file ends first, or Z3DS_FAILED.
-static Z3dsStatus read_file(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t size, size_t* got)
+// prefix from it, the rest from the layer below. Stores the count in `got`;
+// returns LAYER_OK, LAYER_SHORT when the file ends first, or the failure
+// below, which becomes this layer's.
+static LayerStatus read_file(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t size, size_t* got)
 {
     *got = 0;
     if (offset < reader->prefix_size) {
@@ -98,33 +126,26 @@ static Z3dsStatus read_file(Z3dsReader* reader, uint64_t offset, uint8_t* out, s
         offset += *got;
     }
     if (*got == size) {
-        return Z3DS_OK;
+        return LAYER_OK;
     }
-    errno = 0;
-    if (offset != reader->outer_position) {
-        Z3dsStatus moved = move_to(reader, offset);
-        if (moved != Z3DS_OK) {
-            return moved;
-        }
-    }
-    size_t read = fread(out + *got, 1, size - *got, reader->stream);
+    size_t read = 0;
+    LayerStatus status = LayerRead(reader->below, offset, out + *got, size - *got, &read);
     *got += read;
-    reader->outer_position += read;
-    if (ferror(reader->stream)) {
-        return failed(reader, errno);
+    if (status == LAYER_DAMAGED || status == LAYER_FAILED) {
+        return LayerBrokenBelow(reader->layer, reader->below);
     }
-    return *got == size ? Z3DS_OK : Z3DS_SHORT;
+    return status;
 }
 
 // Reads a structure that must be whole: a file that ends first is the damage `cut_short` names.
-static Z3dsStatus read_whole(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t size, const char* cut_short)
+static LayerStatus read_whole(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t size, const char* cut_short)
 {
     size_t got = 0;
-    Z3dsStatus status = read_file(reader, offset, out, size, &got);
-    return status == Z3DS_SHORT ? damaged(reader, cut_short) : status;
+    LayerStatus status = read_file(reader, offset, out, size, &got);
+    return status == LAYER_SHORT ? damaged(reader, cut_short) : status;
 }
 
-static Z3dsStatus allocate(Z3dsReader* reader)
+static LayerStatus allocate(Z3dsReader* reader)
 {
     reader->context = ZSTD_createDCtx();
     reader->input_capacity = ZSTD_DStreamInSize();
@@ -135,16 +156,16 @@ static Z3dsStatus allocate(Z3dsReader* reader)
         ZSTD_isError(ZSTD_DCtx_setParameter(reader->context, ZSTD_d_windowLogMax, WINDOW_LOG_MAX))) {
         return failed(reader, ENOMEM);
     }
-    return Z3DS_OK;
+    return LAYER_OK;
 }
 
 // Keeps the `smdh` item whose `size` bytes of data start at `offset`.
-static Z3dsStatus keep_smdh_item(Z3dsReader* reader, uint64_t offset, uint64_t size)
+static LayerStatus keep_smdh_item(Z3dsReader* reader, uint64_t offset, uint64_t size)
 {
     size_t kept = smaller(size, Z3DS_SMDH_ITEM_SIZE);
     const char* cut_short = "its metadata lies past its end";
-    Z3dsStatus status = read_whole(reader, offset, reader->smdh_item, kept, cut_short);
-    if (status != Z3DS_OK) {
+    LayerStatus status = read_whole(reader, offset, reader->smdh_item, kept, cut_short);
+    if (status != LAYER_OK) {
         return status;
     }
     if (kept < 4 || memcmp(reader->smdh_item, "SMDH", 4) != 0) {
@@ -152,17 +173,17 @@ static Z3dsStatus keep_smdh_item(Z3dsReader* reader, uint64_t offset, uint64_t s
     }
     reader->has_smdh_item = 1;
     reader->smdh_item_size = kept;
-    return Z3DS_OK;
+    return LAYER_OK;
 }
 
 // Reads the metadata of `size` bytes at `start`, looking for the `smdh`
 // item. Items run until an end item or the metadata's end.
-static Z3dsStatus read_metadata(Z3dsReader* reader, uint64_t start, uint64_t size)
+static LayerStatus read_metadata(Z3dsReader* reader, uint64_t start, uint64_t size)
 {
     const char* cut_short = "its metadata lies past its end";
     uint8_t version = 0;
-    Z3dsStatus status = size == 0 ? Z3DS_OK : read_whole(reader, start, &version, 1, cut_short);
-    if (status != Z3DS_OK || version != METADATA_VERSION) {
+    LayerStatus status = size == 0 ? LAYER_OK : read_whole(reader, start, &version, 1, cut_short);
+    if (status != LAYER_OK || version != METADATA_VERSION) {
         return status;  // none, or a version of its own: ignored
     }
     const uint64_t end = start + size;
@@ -171,7 +192,7 @@ static Z3dsStatus read_metadata(Z3dsReader* reader, uint64_t start, uint64_t siz
         uint8_t header[ITEM_HEADER_SIZE];
         size_t header_size = smaller(end - item, ITEM_HEADER_SIZE);
         status = read_whole(reader, item, header, header_size, cut_short);
-        if (status != Z3DS_OK || header[0] == ITEM_END) {
+        if (status != LAYER_OK || header[0] == ITEM_END) {
             return status;
         }
         uint64_t name_size = header[1];
@@ -183,28 +204,28 @@ static Z3dsStatus read_metadata(Z3dsReader* reader, uint64_t start, uint64_t siz
         }
         uint8_t name[ITEM_NAME_MAX];
         status = read_whole(reader, item + ITEM_HEADER_SIZE, name, static_cast<size_t>(name_size), cut_short);
-        if (status != Z3DS_OK) {
+        if (status != LAYER_OK) {
             return status;
         }
         int is_smdh = header[0] == ITEM_BINARY && name_size == strlen(SMDH_ITEM_NAME) &&
                       memcmp(name, SMDH_ITEM_NAME, strlen(SMDH_ITEM_NAME)) == 0;
         if (is_smdh && !reader->has_smdh_item) {
             status = keep_smdh_item(reader, data, data_size);
-            if (status != Z3DS_OK) {
+            if (status != LAYER_OK) {
                 return status;
             }
         }
         item = data + data_size;
     }
-    return Z3DS_OK;
+    return LAYER_OK;
 }
 
 // Reads entry `index` of the seek table: its compressed and uncompressed sizes.
-static Z3dsStatus read_entry(Z3dsReader* reader, uint64_t index, uint64_t* compressed, uint64_t* uncompressed)
+static LayerStatus read_entry(Z3dsReader* reader, uint64_t index, uint64_t* compressed, uint64_t* uncompressed)
 {
     uint8_t entry[ENTRY_SIZE_MAX];
-    Z3dsStatus status = read_whole(reader, reader->table_entries + index * reader->entry_size, entry,
-                                   reader->entry_size, "its seek table is cut short");
+    LayerStatus status = read_whole(reader, reader->table_entries + index * reader->entry_size, entry,
+                                    reader->entry_size, "its seek table is cut short");
     *compressed = u8_to_u32(entry, LITTLE);
     *uncompressed = u8_to_u32(entry + 4, LITTLE);
     return status;
@@ -213,25 +234,25 @@ static Z3dsStatus read_entry(Z3dsReader* reader, uint64_t index, uint64_t* compr
 // Walks every entry of the seek table once: the frames' sizes must add up
 // to the bytes between the metadata and the table, and to the inner size.
 // Keeps a checkpoint every few frames on the way.
-static Z3dsStatus check_frames(Z3dsReader* reader, uint64_t table)
+static LayerStatus check_frames(Z3dsReader* reader, uint64_t table)
 {
     uint64_t count = reader->frame_count;
     uint64_t step = count > MAX_CHECKPOINTS ? (count + MAX_CHECKPOINTS - 1) / MAX_CHECKPOINTS : 1;
     if (count != 0) {
-        reader->checkpoints = static_cast<Z3dsCheckpoint*>(malloc((count + step - 1) / step * sizeof(Z3dsCheckpoint)));
+        reader->checkpoints = static_cast<Checkpoint*>(malloc((count + step - 1) / step * sizeof(Checkpoint)));
         if (reader->checkpoints == nullptr) {
             return failed(reader, ENOMEM);
         }
     }
-    Z3dsCheckpoint next = {0, reader->data_start, 0};
+    Checkpoint next = {0, reader->data_start, 0};
     for (; next.frame < count; next.frame++) {
         if (next.frame % step == 0) {
             reader->checkpoints[next.frame / step] = next;
         }
         uint64_t compressed = 0;
         uint64_t uncompressed = 0;
-        Z3dsStatus status = read_entry(reader, next.frame, &compressed, &uncompressed);
-        if (status != Z3DS_OK) {
+        LayerStatus status = read_entry(reader, next.frame, &compressed, &uncompressed);
+        if (status != LAYER_OK) {
             return status;
         }
         if (uncompressed > MAX_FRAME_SIZE) {
@@ -248,11 +269,11 @@ static Z3dsStatus check_frames(Z3dsReader* reader, uint64_t table)
     }
     reader->checkpoint_count = (count + step - 1) / step;
     reader->checkpoint_step = step;
-    return Z3DS_OK;
+    return LAYER_OK;
 }
 
 // Reads and checks the seek table at the file's end.
-static Z3dsStatus read_seek_table(Z3dsReader* reader)
+static LayerStatus read_seek_table(Z3dsReader* reader)
 {
     const char* cut_short = "its seek table is cut short";
     uint64_t compressed = reader->data_end - reader->data_start;
@@ -260,8 +281,8 @@ static Z3dsStatus read_seek_table(Z3dsReader* reader)
         return damaged(reader, cut_short);
     }
     uint8_t footer[FOOTER_SIZE];
-    Z3dsStatus status = read_whole(reader, reader->data_end - FOOTER_SIZE, footer, FOOTER_SIZE, cut_short);
-    if (status != Z3DS_OK) {
+    LayerStatus status = read_whole(reader, reader->data_end - FOOTER_SIZE, footer, FOOTER_SIZE, cut_short);
+    if (status != LAYER_OK) {
         return status;
     }
     if (u8_to_u32(footer + 5, LITTLE) != FOOTER_MAGIC) {
@@ -282,7 +303,7 @@ static Z3dsStatus read_seek_table(Z3dsReader* reader)
     uint64_t table = reader->data_end - TABLE_HEADER_SIZE - frame_size;
     uint8_t header[TABLE_HEADER_SIZE];
     status = read_whole(reader, table, header, TABLE_HEADER_SIZE, cut_short);
-    if (status != Z3DS_OK) {
+    if (status != LAYER_OK) {
         return status;
     }
     if (u8_to_u32(header, LITTLE) != TABLE_MAGIC || u8_to_u32(header + 4, LITTLE) != frame_size) {
@@ -292,14 +313,11 @@ static Z3dsStatus read_seek_table(Z3dsReader* reader)
     return check_frames(reader, table);
 }
 
-Z3dsStatus Z3dsOpen(Z3dsReader* reader, FILE* stream, int seekable, const uint8_t* prefix, size_t prefix_size)
+// Checks the header in the prefix, reads the metadata and, on a file that
+// can seek, checks the whole seek table.
+static LayerStatus open_reader(Z3dsReader* reader)
 {
-    memset(reader, 0, sizeof *reader);
-    reader->stream = stream;
-    reader->seekable = seekable;
-    reader->prefix_size = prefix_size < Z3DS_PREFIX_SIZE ? prefix_size : Z3DS_PREFIX_SIZE;
-    memcpy(reader->prefix, prefix, reader->prefix_size);
-    reader->outer_position = reader->prefix_size;
+    const uint8_t* prefix = reader->prefix;
     if (reader->prefix_size < Z3DS_HEADER_SIZE) {
         return damaged(reader, "its Z3DS header is cut short");
     }
@@ -318,23 +336,21 @@ Z3dsStatus Z3dsOpen(Z3dsReader* reader, FILE* stream, int seekable, const uint8_
         return damaged(reader, "its Z3DS sizes overflow");
     }
     reader->data_end = reader->data_start + compressed;
-    Z3dsStatus status = allocate(reader);
-    if (status != Z3DS_OK) {
+    LayerStatus status = allocate(reader);
+    if (status != LAYER_OK) {
         return status;
     }
-    if (seekable) {
-        errno = 0;
-        int64_t end = platform_stream_end(stream);
-        if (end < 0) {
-            return failed(reader, errno);
+    if (reader->seekable) {
+        uint64_t end = 0;
+        if (LayerLength(reader->below, &end) != LAYER_OK) {
+            return LayerBrokenBelow(reader->layer, reader->below);
         }
-        reader->outer_position = static_cast<uint64_t>(end);
-        if (reader->data_end != static_cast<uint64_t>(end)) {
+        if (reader->data_end != end) {
             return damaged(reader, "its Z3DS sizes disagree with its length");
         }
     }
     status = read_metadata(reader, header_size, metadata_size);
-    if (status == Z3DS_OK && seekable) {
+    if (status == LAYER_OK && reader->seekable) {
         status = read_seek_table(reader);
     }
     return status;
@@ -342,7 +358,7 @@ Z3dsStatus Z3dsOpen(Z3dsReader* reader, FILE* stream, int seekable, const uint8_
 
 // Finds the frame that holds inner byte `offset` (below the inner size),
 // from the last checkpoint at or before it, and sets the decoder at its start.
-static Z3dsStatus start_frame(Z3dsReader* reader, uint64_t offset)
+static LayerStatus start_frame(Z3dsReader* reader, uint64_t offset)
 {
     uint64_t low = 0;
     uint64_t high = reader->checkpoint_count;
@@ -354,12 +370,12 @@ static Z3dsStatus start_frame(Z3dsReader* reader, uint64_t offset)
             high = middle;
         }
     }
-    Z3dsCheckpoint frame = reader->checkpoints[low];
+    Checkpoint frame = reader->checkpoints[low];
     for (; frame.frame < reader->frame_count; frame.frame++) {
         uint64_t compressed = 0;
         uint64_t uncompressed = 0;
-        Z3dsStatus status = read_entry(reader, frame.frame, &compressed, &uncompressed);
-        if (status != Z3DS_OK) {
+        LayerStatus status = read_entry(reader, frame.frame, &compressed, &uncompressed);
+        if (status != LAYER_OK) {
             return status;
         }
         if (offset - frame.uncompressed < uncompressed) {
@@ -372,7 +388,7 @@ static Z3dsStatus start_frame(Z3dsReader* reader, uint64_t offset)
             reader->frame_open = 0;
             reader->frame_done = 0;
             reader->decoding = 1;
-            return Z3DS_OK;
+            return LAYER_OK;
         }
         frame.compressed += compressed;
         frame.uncompressed += uncompressed;
@@ -391,25 +407,25 @@ static void start_stream(Z3dsReader* reader)
 }
 
 // Loads the next compressed bytes, up to the input's end.
-static Z3dsStatus load_input(Z3dsReader* reader)
+static LayerStatus load_input(Z3dsReader* reader)
 {
     size_t want = smaller(reader->input_end - reader->input_next, reader->input_capacity);
     size_t got = 0;
-    Z3dsStatus status = read_file(reader, reader->input_next, reader->input, want, &got);
+    LayerStatus status = read_file(reader, reader->input_next, reader->input, want, &got);
     reader->input_size = got;
     reader->input_used = 0;
     reader->input_next += got;
-    if (status == Z3DS_SHORT) {
+    if (status == LAYER_SHORT) {
         reader->input_end = reader->input_next;  // a pipe that ends early
-        status = Z3DS_OK;
+        status = LAYER_OK;
     }
     return status;
 }
 
 // Decodes at least one and at most `capacity` (not 0) inner bytes into
-// `out`, storing the count in `produced`. Returns Z3DS_OK, Z3DS_SHORT when a
+// `out`, storing the count in `produced`. Returns LAYER_OK, LAYER_SHORT when a
 // pipe's stream ends between frames, or the damage.
-static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size_t* produced)
+static LayerStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size_t* produced)
 {
     ZSTD_outBuffer output = {out, capacity, 0};
     while (output.pos == 0) {
@@ -418,8 +434,8 @@ static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size
             return damaged(reader, "a frame ends before its size");
         }
         if (reader->input_used == reader->input_size && reader->input_next != reader->input_end) {
-            Z3dsStatus status = load_input(reader);
-            if (status != Z3DS_OK) {
+            LayerStatus status = load_input(reader);
+            if (status != LAYER_OK) {
                 return status;
             }
             continue;
@@ -427,7 +443,7 @@ static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size
         // With no input left, a frame under way may still have bytes to flush.
         int exhausted = reader->input_used == reader->input_size;
         if (exhausted && !reader->frame_open) {
-            return reader->seekable ? damaged(reader, "a frame ends before its size") : Z3DS_SHORT;
+            return reader->seekable ? damaged(reader, "a frame ends before its size") : LAYER_SHORT;
         }
         ZSTD_inBuffer input = {reader->input, reader->input_size, reader->input_used};
         size_t result = ZSTD_decompressStream(reader->context, &output, &input);
@@ -445,24 +461,26 @@ static Z3dsStatus decode(Z3dsReader* reader, uint8_t* out, size_t capacity, size
     }
     *produced = output.pos;
     reader->inner_position += output.pos;
-    return Z3DS_OK;
+    return LAYER_OK;
 }
 
-Z3dsStatus Z3dsRead(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t size, size_t* got)
+// Reads inner bytes: forward on a pipe; on a file that can seek, at any
+// offset, at the cost of restarting a frame.
+static LayerStatus read_inner(ByteLayer* layer, uint64_t offset, uint8_t* out, size_t size, size_t* got)
 {
-    *got = 0;
-    while (reader->broken == Z3DS_OK && *got < size) {
+    Z3dsReader* reader = static_cast<Z3dsReader*>(layer->state);
+    while (layer->broken == LAYER_OK && *got < size) {
         uint64_t at = offset + *got;
         if (at >= reader->inner_size) {
-            return Z3DS_SHORT;
+            return LAYER_SHORT;
         }
         if (!reader->decoding || at < reader->inner_position || (reader->seekable && at >= reader->frame_end)) {
             if (!reader->seekable && reader->decoding) {
                 return failed(reader, ESPIPE);  // reads of a pipe go forward, always
             }
             if (reader->seekable) {
-                Z3dsStatus status = start_frame(reader, at);
-                if (status != Z3DS_OK) {
+                LayerStatus status = start_frame(reader, at);
+                if (status != LAYER_OK) {
                     return status;
                 }
             } else {
@@ -475,25 +493,58 @@ Z3dsStatus Z3dsRead(Z3dsReader* reader, uint64_t offset, uint8_t* out, size_t si
         uint8_t* into = skipping ? reader->scratch : out + *got;
         size_t capacity = skipping ? smaller(at - reader->inner_position, reader->scratch_capacity) : size - *got;
         size_t produced = 0;
-        Z3dsStatus status = decode(reader, into, smaller(left, capacity), &produced);
-        if (status != Z3DS_OK) {
+        LayerStatus status = decode(reader, into, smaller(left, capacity), &produced);
+        if (status != LAYER_OK) {
             return status;
         }
         if (!skipping) {
             *got += produced;
         }
     }
-    return reader->broken;
+    return layer->broken;
 }
 
-void Z3dsClose(Z3dsReader* reader)
+static LayerStatus inner_length(ByteLayer* layer, uint64_t* size)
 {
-    ZSTD_freeDCtx(reader->context);
-    free(reader->input);
-    free(reader->scratch);
-    free(reader->checkpoints);
-    reader->context = nullptr;
-    reader->input = nullptr;
-    reader->scratch = nullptr;
-    reader->checkpoints = nullptr;
+    *size = static_cast<Z3dsReader*>(layer->state)->inner_size;
+    return LAYER_OK;
+}
+
+static void close_reader(ByteLayer* layer)
+{
+    Z3dsReader* reader = static_cast<Z3dsReader*>(layer->state);
+    if (reader != nullptr) {
+        ZSTD_freeDCtx(reader->context);
+        free(reader->input);
+        free(reader->scratch);
+        free(reader->checkpoints);
+        free(reader);
+    }
+    layer->state = nullptr;
+}
+
+LayerStatus Z3dsLayerOpen(ByteLayer* layer, ByteLayer* below, const uint8_t* prefix, size_t prefix_size)
+{
+    *layer = ByteLayer{read_inner, inner_length, close_reader, nullptr, below->seekable, LAYER_OK, nullptr, 0};
+    Z3dsReader* reader = static_cast<Z3dsReader*>(calloc(1, sizeof(Z3dsReader)));
+    if (reader == nullptr) {
+        return LayerFailed(layer, ENOMEM);
+    }
+    layer->state = reader;
+    reader->layer = layer;
+    reader->below = below;
+    reader->seekable = below->seekable;
+    reader->prefix_size = prefix_size < Z3DS_PREFIX_SIZE ? prefix_size : Z3DS_PREFIX_SIZE;
+    memcpy(reader->prefix, prefix, reader->prefix_size);
+    return open_reader(reader);
+}
+
+const uint8_t* Z3dsSmdhItem(const ByteLayer* layer, size_t* size)
+{
+    const Z3dsReader* reader = static_cast<const Z3dsReader*>(layer->state);
+    if (reader == nullptr || !reader->has_smdh_item) {
+        return nullptr;
+    }
+    *size = reader->smdh_item_size;
+    return reader->smdh_item;
 }
