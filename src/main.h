@@ -44,6 +44,17 @@ unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32
 // bytes at `smdh`, ICON_TRUNCATED when they end inside it.
 unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side);
 
+// The one pixel path of the SMDH's icons: the side×side icon block at
+// `offset`, read from `input` where it is not null, else from the `size`
+// bytes at `smdh`, decoded into `image` (side² RGBA pixels, rows top down).
+// Returns ICON_OK or an IconStatus failure.
+unsigned SmdhIconImage(FILE* input, const uint8_t* smdh, size_t size, int32_t offset, int32_t side, uint8_t* image);
+
+// Decodes the icon of the DS banner at `banner` (its version and CRCs
+// checked) and writes it as a 32×32 RGBA PNG file under `output_path`.
+// Returns ICON_OK or an IconStatus failure.
+unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path);
+
 // What a ConvertIcon result is: success, the file cut short inside the
 // icon, a failed read, a failed write, or the encoder's refusal (LodePNG's
 // codes, an unsupported side).

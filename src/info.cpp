@@ -1,0 +1,82 @@
+#include "info.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "ds_banner.h"
+#include "job.h"
+#include "metadata.h"
+
+static int errno_or_eio()
+{
+    return errno != 0 ? errno : EIO;
+}
+
+// Describes the SMDH of an opened input as the next element of the JSON
+// array (`first` for the first). Returns EXIT_DONE, or the status to stop
+// with after printing why its titles cannot be read.
+static int describe_smdh(const Job* job, OpenedInput* opened, int first)
+{
+    int loaded = LoadSmdh(job, opened);
+    if (loaded != EXIT_DONE) {
+        return loaded;
+    }
+    const uint8_t* bytes = opened->smdh;
+    size_t size = opened->smdh_size;
+    const SmdhLocation* location = &opened->location;
+    if (size < SMDH_METADATA_SIZE && !location->banner) {
+        Say(job, stderr, "%s is too short for its titles.\n", job->input);
+        return EXIT_ICON_FAILED;
+    }
+    // About 15 KiB together: on the stack, with no allocation that can fail.
+    SmdhMetadata metadata;
+    DsAnimation animation;
+    if (location->banner) {
+        ParseDsBanner(bytes, size, &metadata, &animation);
+    } else {
+        ParseSmdhMetadata(bytes, &metadata);
+    }
+    SmdhFileFacts facts = {job->input,
+                           SmdhFormatName(location->format),
+                           location->compression,
+                           location->banner,
+                           !location->in_item,
+                           location->offset,
+                           !location->banner && size >= SlotEnd(SLOT_SMALL),
+                           location->banner || size >= SlotEnd(SLOT_LARGE),
+                           opened->identity,
+                           location->banner ? &animation : nullptr};
+    fputs(first ? "\n" : ",\n", stdout);
+    WriteSmdhJson(stdout, &facts, &metadata);
+    return EXIT_DONE;
+}
+
+int RunInfo(int argc, char** argv)
+{
+    int worst = EXIT_DONE;
+    int described = 0;
+    fputc('[', stdout);
+    for (int i = 2; i < argc; i++) {
+        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr};
+        OpenedInput opened;
+        TitleIdentity identity;
+        opened.identity = &identity;
+        int status = OpenInput(&job, &opened);
+        if (status == EXIT_DONE) {
+            status = describe_smdh(&job, &opened, described == 0);
+            CloseInput(&opened);
+        }
+        described += status == EXIT_DONE;
+        if (status > worst) {
+            worst = status;
+        }
+    }
+    fputs(described > 0 ? "\n]\n" : "]\n", stdout);
+    errno = 0;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "Could not write standard output: %s\n", strerror(errno_or_eio()));
+        return EXIT_ICON_FAILED;
+    }
+    return worst;
+}

@@ -1,0 +1,12 @@
+// "--info FILE...": what each file says about itself (titles, ratings,
+// regions, flags, identity), as one JSON array on standard output.
+#ifndef GALLIVOX_INFO_H
+#define GALLIVOX_INFO_H
+
+// Runs "--info FILE..." (argv[1] is "--info"): an object for each file whose
+// titles can be read, in argument order; the other files get their messages
+// on standard error. Returns the highest status of all the files, or
+// EXIT_ICON_FAILED when standard output cannot be written.
+int RunInfo(int argc, char** argv);
+
+#endif

@@ -1,0 +1,214 @@
+#include "job.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "platform.h"
+
+const IconSlot SLOTS[SLOT_COUNT] = {
+    {"small", SMALL_ICON_OFFSET, SMALL_ICON_SIDE},
+    {"large", LARGE_ICON_OFFSET, LARGE_ICON_SIDE},
+};
+
+size_t SlotEnd(Slot slot)
+{
+    return static_cast<size_t>(SLOTS[slot].offset) + 2 * static_cast<size_t>(SLOTS[slot].side * SLOTS[slot].side);
+}
+
+static int errno_or_eio()
+{
+    return errno != 0 ? errno : EIO;
+}
+
+void Say(const Job* job, FILE* stream, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (job->messages == nullptr) {
+        vfprintf(stream, format, args);
+    } else {
+        va_list again;
+        va_copy(again, args);
+        int length = vsnprintf(nullptr, 0, format, args);
+        Message message = {stream, std::string(length > 0 ? static_cast<size_t>(length) : 0, '\0')};
+        vsnprintf(&message.text[0], message.text.size() + 1, format, again);
+        va_end(again);
+        job->messages->push_back(std::move(message));
+    }
+    va_end(args);
+}
+
+// Prints why the walk found no SMDH; returns the status to stop with.
+static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLocation* location)
+{
+    switch (status) {
+    case WALK_NOT_ICN:
+        Say(job, stderr, "%s is not an ICN file%s", job->input, job->line_end);
+        return EXIT_USAGE;
+    case WALK_NO_ICON:
+        Say(job, stderr, "%s holds no icon.\n", job->input);
+        return EXIT_USAGE;
+    case WALK_ENCRYPTED:
+        Say(job, stderr, "%s is encrypted; its icon cannot be read.\n", job->input);
+        return EXIT_USAGE;
+    case WALK_DAMAGED:
+        Say(job, stderr, "%s is damaged: %s.\n", job->input, location->damage);
+        return EXIT_USAGE;
+    case WALK_UNREADABLE:
+    case WALK_FOUND:
+        break;
+    }
+    Say(job, stderr, "Could not read %s: %s\n", job->input, strerror(location->error));
+    return EXIT_CANNOT_OPEN;
+}
+
+// Follows the begun walk to the SMDH and reads it, unless it is a bare one
+// that can be read where it is.
+static int walk_to_smdh(const Job* job, WalkInput* walk, OpenedInput* opened)
+{
+    SmdhLocation* location = &opened->location;
+    WalkStatus status = LocateSmdh(walk, location);
+    if (status == WALK_FOUND && location->format == FORMAT_SMDH && location->compression == nullptr &&
+        walk->file->seekable) {
+        return EXIT_DONE;
+    }
+    if (status == WALK_FOUND) {
+        status = ReadSmdh(walk, location, opened->smdh, &opened->smdh_size);
+    }
+    if (status != WALK_FOUND) {
+        return report_walk_failure(job, status, location);
+    }
+    opened->in_memory = 1;
+    return EXIT_DONE;
+}
+
+// Finds the SMDH of the open input (see OpenedInput).
+static int find_smdh(const Job* job, OpenedInput* opened)
+{
+    WalkInput walk;
+    int seekable = fseek(opened->file, 0, SEEK_SET) == 0;
+    int error = BeginWalk(&walk, opened->file, seekable);
+    int status = EXIT_CANNOT_OPEN;
+    if (error != 0 && seekable) {
+        // A directory opens but cannot be read: as good as not opened.
+        Say(job, job->open_failures, "Could not open %s.\n", job->input);
+    } else if (error != 0) {
+        Say(job, stderr, "Could not read %s: %s\n", job->input, strerror(error));
+    } else {
+        walk.identity = opened->identity;
+        status = walk_to_smdh(job, &walk, opened);
+    }
+    EndWalk(&walk);
+    return status;
+}
+
+int OpenInput(const Job* job, OpenedInput* opened)
+{
+    opened->file = fopen(job->input, "rb");
+    opened->in_memory = 0;
+    opened->smdh_size = 0;
+    if (opened->file == nullptr) {
+        Say(job, job->open_failures, "Could not open %s.\n", job->input);
+        return EXIT_CANNOT_OPEN;
+    }
+    int status = find_smdh(job, opened);
+    if (status != EXIT_DONE) {
+        fclose(opened->file);
+    }
+    return status;
+}
+
+void CloseInput(OpenedInput* opened)
+{
+    fclose(opened->file);
+}
+
+int CheckOutputsSpareInput(FILE* input, const Job* job)
+{
+    for (const char* output : job->outputs) {
+        if (output != nullptr && platform_same_file(input, output)) {
+            Say(job, stderr, "Refusing to overwrite the input file %s.\n", output);
+            return EXIT_USAGE;
+        }
+    }
+    return EXIT_DONE;
+}
+
+int ReportIconStatus(const Job* job, Slot slot, const char* output, unsigned status)
+{
+    switch (IconFailureKind(status)) {
+    case ICON_FAILED_NOT:
+        return 1;
+    case ICON_FAILED_TRUNCATED:
+        Say(job, stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
+        break;
+    case ICON_FAILED_READ:
+        Say(job, stderr, "Could not read %s: %s\n", job->input, IconStatusText(status));
+        break;
+    case ICON_FAILED_WRITE:
+    case ICON_FAILED_ENCODING:
+        Say(job, stderr, "Could not write %s: %s\n", output, IconStatusText(status));
+        break;
+    }
+    return 0;
+}
+
+// Writes one slot's icon from the SMDH, or a DS banner's as the large one
+// (it has no small icon); returns 1 when it was written, 0 after reporting
+// why not.
+static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
+{
+    const char* output = job->outputs[slot];
+    const IconSlot* place = &SLOTS[slot];
+    if (opened->location.banner && slot == SLOT_SMALL) {
+        Say(job, stderr, "%s has no small icon.\n", job->input);
+        return 0;
+    }
+    unsigned status = opened->location.banner ? ConvertDsIcon(opened->smdh, output)
+                      : opened->in_memory
+                          ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
+                          : ConvertIcon(opened->file, output, place->offset, place->side);
+    return ReportIconStatus(job, slot, output, status);
+}
+
+int RunJob(const Job* job)
+{
+    OpenedInput opened;
+    opened.identity = nullptr;
+    int status = OpenInput(job, &opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    status = CheckOutputsSpareInput(opened.file, job);
+    if (status == EXIT_DONE) {
+        int all_written = 1;
+        for (int slot = 0; slot < SLOT_COUNT; slot++) {
+            if (job->outputs[slot] != nullptr) {
+                all_written &= write_slot(&opened, job, static_cast<Slot>(slot));
+            }
+        }
+        status = all_written ? EXIT_DONE : EXIT_ICON_FAILED;
+    }
+    CloseInput(&opened);
+    return status;
+}
+
+int LoadSmdh(const Job* job, OpenedInput* opened)
+{
+    if (opened->in_memory) {
+        return EXIT_DONE;
+    }
+    errno = 0;
+    int unreadable = fseek(opened->file, 0, SEEK_SET) != 0;
+    if (!unreadable) {
+        opened->smdh_size = fread(opened->smdh, 1, sizeof opened->smdh, opened->file);
+        unreadable = ferror(opened->file);
+    }
+    if (unreadable) {
+        Say(job, stderr, "Could not read %s: %s\n", job->input, strerror(errno_or_eio()));
+        return EXIT_CANNOT_OPEN;
+    }
+    opened->in_memory = 1;
+    return EXIT_DONE;
+}

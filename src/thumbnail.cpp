@@ -1,0 +1,118 @@
+#include "thumbnail.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ds_banner.h"
+#include "job.h"
+#include "png_writer.h"
+
+// The longest side a thumbnail may ask for.
+const unsigned MAX_THUMBNAIL_SIZE = 4096;
+
+// A thumbnail size: digits only, no leading zero, 1 to MAX_THUMBNAIL_SIZE;
+// 0 for anything else.
+static unsigned thumbnail_size(const char* text)
+{
+    unsigned size = 0;
+    for (const char* c = text; *c != 0; c++) {
+        if (*c < '0' || *c > '9' || (c == text && *c == '0') || size > MAX_THUMBNAIL_SIZE) {
+            return 0;
+        }
+        size = 10 * size + static_cast<unsigned>(*c - '0');
+    }
+    return size <= MAX_THUMBNAIL_SIZE ? size : 0;
+}
+
+// `image` (side×side RGBA) enlarged by `k`: each pixel a k×k block, so pixel
+// art stays sharp. A heap buffer, or null when out of memory.
+static uint8_t* enlarge(const uint8_t* image, unsigned side, unsigned k)
+{
+    size_t big = size_t(side) * k;
+    uint8_t* out = static_cast<uint8_t*>(malloc(4 * big * big));
+    for (size_t y = 0; out != nullptr && y < big; y++) {
+        for (size_t x = 0; x < big; x++) {
+            memcpy(out + 4 * (y * big + x), image + 4 * ((y / k) * side + x / k), 4);
+        }
+    }
+    return out;
+}
+
+// The picture of a thumbnail of `size`: the large icon enlarged as far as
+// it fits, or below the large icon's side the small icon as it is (a DS file
+// has none: its large one); where the large icon is cut short, the small one
+// enlarged. Stores the icon's side, the factor and the decoded icon (a heap
+// buffer) and returns ICON_OK, or the status of the large icon that is not
+// there.
+static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigned* side, unsigned* k, uint8_t** image)
+{
+    const unsigned large = opened->location.banner ? DS_ICON_SIDE : LARGE_ICON_SIDE;
+    int small_whole = !opened->location.banner && opened->smdh_size >= SlotEnd(SLOT_SMALL);
+    int large_whole = opened->location.banner || opened->smdh_size >= SlotEnd(SLOT_LARGE);
+    Slot slot = size >= large && large_whole ? SLOT_LARGE : small_whole ? SLOT_SMALL : SLOT_LARGE;
+    if (slot == SLOT_LARGE && !large_whole) {
+        return ICON_TRUNCATED;
+    }
+    // Below the large side the small icon's factor is 1 by this rule too.
+    *side = slot == SLOT_LARGE ? large : SMALL_ICON_SIDE;
+    *k = size >= *side ? size / *side : 1;
+    *image = static_cast<uint8_t*>(malloc(4 * size_t(*side) * *side));
+    if (*image == nullptr) {
+        return ICON_OUT_OF_MEMORY;
+    }
+    if (opened->location.banner) {
+        DsIconToRgba(opened->smdh, *image);
+        return ICON_OK;
+    }
+    return SmdhIconImage(nullptr, opened->smdh, opened->smdh_size, SLOTS[slot].offset, SLOTS[slot].side, *image);
+}
+
+// Writes the thumbnail of the opened input to the job's output.
+static int write_thumbnail(const Job* job, OpenedInput* opened, unsigned size)
+{
+    int status = LoadSmdh(job, opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    const char* output = job->outputs[SLOT_LARGE];
+    unsigned side = 0;
+    unsigned k = 1;
+    uint8_t* icon = nullptr;
+    unsigned result = thumbnail_icon(opened, size, &side, &k, &icon);
+    uint8_t* picture = result == ICON_OK ? enlarge(icon, side, k) : nullptr;
+    if (result == ICON_OK && picture == nullptr) {
+        result = ICON_OUT_OF_MEMORY;
+    }
+    if (result == ICON_OK) {
+        result = WritePng(output, picture, side * k, OUTPUT_FILL_EMPTY);
+    }
+    free(icon);
+    free(picture);
+    return ReportIconStatus(job, SLOT_LARGE, output, result) ? EXIT_DONE : EXIT_ICON_FAILED;
+}
+
+int RunThumbnail(int argc, char** argv)
+{
+    if (argc != 5) {
+        fprintf(stderr, "Usage: %s --thumbnail SIZE INPUT OUTPUT\n", argv[0]);
+        return EXIT_USAGE;
+    }
+    unsigned size = thumbnail_size(argv[2]);
+    if (size == 0) {
+        fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
+        return EXIT_USAGE;
+    }
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr};
+    OpenedInput opened;
+    opened.identity = nullptr;
+    int status = OpenInput(&job, &opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    status = CheckOutputsSpareInput(opened.file, &job);
+    if (status == EXIT_DONE) {
+        status = write_thumbnail(&job, &opened, size);
+    }
+    CloseInput(&opened);
+    return status;
+}
