@@ -111,4 +111,27 @@ WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, si
 // The name of a format, as "3DSX".
 const char* SmdhFormatName(SmdhFormat format);
 
+// ---- The walk's steps, for the modules of each format --------------------
+
+// Stores a + b in `sum` and returns 1; 0 when the sum overflows 64 bits.
+int WalkAddU64(uint64_t a, uint64_t b, uint64_t* sum);
+
+// Sets the damage `why` (a short clause); returns WALK_DAMAGED.
+WalkStatus WalkDamaged(SmdhLocation* location, const char* why);
+
+// Reads a header that must be whole, `size` bytes at `offset` into `out`:
+// WALK_FOUND; a file that ends first is the damage `cut_short`, an offset
+// behind the furthest read "an offset points back into its headers", a
+// broken layer its damage or WALK_UNREADABLE.
+WalkStatus WalkReadHeader(WalkInput* input, SmdhLocation* location, uint64_t offset, uint8_t* out, size_t size,
+                          const char* cut_short);
+
+// Whether a status says the input itself failed (a read, or a layer's own
+// structure, such as a Z3DS file's frames) rather than what its headers hold.
+int WalkInputFailed(const WalkInput* input, WalkStatus status);
+
+// Sets the place of the banner that the DS ROM `header`, read at `base`,
+// names: WALK_FOUND, or WALK_NO_ICON for an offset of 0.
+WalkStatus WalkDsRomBanner(SmdhLocation* location, uint64_t base, const uint8_t* header);
+
 #endif
