@@ -7,6 +7,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "seek_table.h"
 #include "utils.h"
 
 const uint8_t LITTLE = 1;
@@ -28,32 +29,9 @@ const size_t ITEM_HEADER_SIZE = 4;
 const size_t ITEM_NAME_MAX = 0xFF;
 static const char SMDH_ITEM_NAME[] = "smdh";
 
-// The seek table: a skippable frame (magic, frame size) holding the entries
-// and a footer (frame count u32, descriptor u8, magic u32).
-const uint32_t TABLE_MAGIC = 0x184D2A5E;
-const uint32_t FOOTER_MAGIC = 0x8F92EAB1;
-const size_t TABLE_HEADER_SIZE = 8;
-const size_t FOOTER_SIZE = 9;
-const uint8_t CHECKSUM_FLAG = 0x80;
-const uint8_t RESERVED_BITS = 0x7C;  // bits 1 and 0 are unused, and a writer sets bit 0
-const size_t ENTRY_SIZE = 8;
-const size_t ENTRY_WITH_CHECKSUM_SIZE = 12;
-const size_t ENTRY_SIZE_MAX = ENTRY_WITH_CHECKSUM_SIZE;
-const uint64_t MAX_FRAMES = 0x8000000;
-const uint64_t MAX_FRAME_SIZE = uint64_t(1) << 30;
-// Checkpoints kept of the seek table: 4096 × 24 bytes, whatever its length.
-const uint64_t MAX_CHECKPOINTS = 4096;
 // The largest window a frame may need: 8 MiB (the emulator's need 2 MiB),
 // which bounds the decoder's memory whatever a frame states.
 const int WINDOW_LOG_MAX = 23;
-
-// One place in the seek table: frame `frame` starts at `compressed` in the
-// file and holds the inner bytes from `uncompressed`.
-struct Checkpoint {
-    uint64_t frame;
-    uint64_t compressed;
-    uint64_t uncompressed;
-};
 
 // The state of a Z3DS layer: where its decompression stands. The fields are
 // the module's own.
@@ -66,15 +44,7 @@ struct Z3dsReader {
     uint64_t data_start;  // the first byte after the metadata
     uint64_t data_end;    // the end of the frames and the seek table
     uint64_t inner_size;  // the header's uncompressed size
-    // The seek table (files that can seek): its entries, and a checkpoint
-    // every `checkpoint_step` frames, so that finding a frame reads at most
-    // that many entries and memory stays bounded however many there are.
-    uint64_t table_entries;  // where the first entry lies
-    uint64_t frame_count;
-    size_t entry_size;
-    Checkpoint* checkpoints;
-    uint64_t checkpoint_count;
-    uint64_t checkpoint_step;
+    SeekTable table;      // files that can seek: checked whole when the layer opens
     // Decompression: the inner bytes from `inner_position` come next; the
     // compressed input runs to `input_end` (the frame's end, or for a pipe
     // the data's end).
@@ -220,99 +190,6 @@ static LayerStatus read_metadata(Z3dsReader* reader, uint64_t start, uint64_t si
     return LAYER_OK;
 }
 
-// Reads entry `index` of the seek table: its compressed and uncompressed sizes.
-static LayerStatus read_entry(Z3dsReader* reader, uint64_t index, uint64_t* compressed, uint64_t* uncompressed)
-{
-    uint8_t entry[ENTRY_SIZE_MAX];
-    LayerStatus status = read_whole(reader, reader->table_entries + index * reader->entry_size, entry,
-                                    reader->entry_size, "its seek table is cut short");
-    *compressed = u8_to_u32(entry, LITTLE);
-    *uncompressed = u8_to_u32(entry + 4, LITTLE);
-    return status;
-}
-
-// Walks every entry of the seek table once: the frames' sizes must add up
-// to the bytes between the metadata and the table, and to the inner size.
-// Keeps a checkpoint every few frames on the way.
-static LayerStatus check_frames(Z3dsReader* reader, uint64_t table)
-{
-    uint64_t count = reader->frame_count;
-    uint64_t step = count > MAX_CHECKPOINTS ? (count + MAX_CHECKPOINTS - 1) / MAX_CHECKPOINTS : 1;
-    if (count != 0) {
-        reader->checkpoints = static_cast<Checkpoint*>(malloc((count + step - 1) / step * sizeof(Checkpoint)));
-        if (reader->checkpoints == nullptr) {
-            return failed(reader, ENOMEM);
-        }
-    }
-    Checkpoint next = {0, reader->data_start, 0};
-    for (; next.frame < count; next.frame++) {
-        if (next.frame % step == 0) {
-            reader->checkpoints[next.frame / step] = next;
-        }
-        uint64_t compressed = 0;
-        uint64_t uncompressed = 0;
-        LayerStatus status = read_entry(reader, next.frame, &compressed, &uncompressed);
-        if (status != LAYER_OK) {
-            return status;
-        }
-        if (uncompressed > MAX_FRAME_SIZE) {
-            return damaged(reader, "a frame is larger than 1 GiB");
-        }
-        next.compressed += compressed;  // at most 2^27 × 2^32: no overflow
-        next.uncompressed += uncompressed;
-    }
-    if (next.compressed != table) {
-        return damaged(reader, "its frames' compressed sizes do not add up");
-    }
-    if (next.uncompressed != reader->inner_size) {
-        return damaged(reader, "its frames' sizes do not add up to its uncompressed size");
-    }
-    reader->checkpoint_count = (count + step - 1) / step;
-    reader->checkpoint_step = step;
-    return LAYER_OK;
-}
-
-// Reads and checks the seek table at the file's end.
-static LayerStatus read_seek_table(Z3dsReader* reader)
-{
-    const char* cut_short = "its seek table is cut short";
-    uint64_t compressed = reader->data_end - reader->data_start;
-    if (compressed < TABLE_HEADER_SIZE + FOOTER_SIZE) {
-        return damaged(reader, cut_short);
-    }
-    uint8_t footer[FOOTER_SIZE];
-    LayerStatus status = read_whole(reader, reader->data_end - FOOTER_SIZE, footer, FOOTER_SIZE, cut_short);
-    if (status != LAYER_OK) {
-        return status;
-    }
-    if (u8_to_u32(footer + 5, LITTLE) != FOOTER_MAGIC) {
-        return damaged(reader, "its seek table does not end in its magic");
-    }
-    if (footer[4] & RESERVED_BITS) {
-        return damaged(reader, "its seek table sets a reserved bit");
-    }
-    reader->entry_size = footer[4] & CHECKSUM_FLAG ? ENTRY_WITH_CHECKSUM_SIZE : ENTRY_SIZE;
-    reader->frame_count = u8_to_u32(footer, LITTLE);
-    if (reader->frame_count > MAX_FRAMES) {
-        return damaged(reader, "its seek table lists more than 0x8000000 frames");
-    }
-    uint64_t frame_size = reader->frame_count * reader->entry_size + FOOTER_SIZE;
-    if (frame_size > compressed - TABLE_HEADER_SIZE) {
-        return damaged(reader, "its seek table does not fit in the file");
-    }
-    uint64_t table = reader->data_end - TABLE_HEADER_SIZE - frame_size;
-    uint8_t header[TABLE_HEADER_SIZE];
-    status = read_whole(reader, table, header, TABLE_HEADER_SIZE, cut_short);
-    if (status != LAYER_OK) {
-        return status;
-    }
-    if (u8_to_u32(header, LITTLE) != TABLE_MAGIC || u8_to_u32(header + 4, LITTLE) != frame_size) {
-        return damaged(reader, "its seek table's header disagrees with its footer");
-    }
-    reader->table_entries = table + TABLE_HEADER_SIZE;
-    return check_frames(reader, table);
-}
-
 // Checks the header in the prefix, reads the metadata and, on a file that
 // can seek, checks the whole seek table.
 static LayerStatus open_reader(Z3dsReader* reader)
@@ -351,49 +228,31 @@ static LayerStatus open_reader(Z3dsReader* reader)
     }
     status = read_metadata(reader, header_size, metadata_size);
     if (status == LAYER_OK && reader->seekable) {
-        status = read_seek_table(reader);
+        status = SeekTableRead(&reader->table, reader->layer, reader->below, reader->data_start, reader->data_end,
+                               reader->inner_size);
     }
     return status;
 }
 
-// Finds the frame that holds inner byte `offset` (below the inner size),
-// from the last checkpoint at or before it, and sets the decoder at its start.
+// Sets the decoder at the start of the frame that holds inner byte
+// `offset` (below the inner size).
 static LayerStatus start_frame(Z3dsReader* reader, uint64_t offset)
 {
-    uint64_t low = 0;
-    uint64_t high = reader->checkpoint_count;
-    while (high - low > 1) {
-        uint64_t middle = low + (high - low) / 2;
-        if (reader->checkpoints[middle].uncompressed <= offset) {
-            low = middle;
-        } else {
-            high = middle;
-        }
+    SeekFrame frame;
+    LayerStatus status = SeekTableFind(&reader->table, reader->layer, reader->below, offset, &frame);
+    if (status != LAYER_OK) {
+        return status;
     }
-    Checkpoint frame = reader->checkpoints[low];
-    for (; frame.frame < reader->frame_count; frame.frame++) {
-        uint64_t compressed = 0;
-        uint64_t uncompressed = 0;
-        LayerStatus status = read_entry(reader, frame.frame, &compressed, &uncompressed);
-        if (status != LAYER_OK) {
-            return status;
-        }
-        if (offset - frame.uncompressed < uncompressed) {
-            ZSTD_DCtx_reset(reader->context, ZSTD_reset_session_only);
-            reader->input_size = reader->input_used = 0;
-            reader->input_next = frame.compressed;
-            reader->input_end = frame.compressed + compressed;
-            reader->inner_position = frame.uncompressed;
-            reader->frame_end = frame.uncompressed + uncompressed;
-            reader->frame_open = 0;
-            reader->frame_done = 0;
-            reader->decoding = 1;
-            return LAYER_OK;
-        }
-        frame.compressed += compressed;
-        frame.uncompressed += uncompressed;
-    }
-    return damaged(reader, "its frames' sizes do not add up to its uncompressed size");
+    ZSTD_DCtx_reset(reader->context, ZSTD_reset_session_only);
+    reader->input_size = reader->input_used = 0;
+    reader->input_next = frame.compressed;
+    reader->input_end = frame.compressed + frame.compressed_size;
+    reader->inner_position = frame.uncompressed;
+    reader->frame_end = frame.uncompressed + frame.uncompressed_size;
+    reader->frame_open = 0;
+    reader->frame_done = 0;
+    reader->decoding = 1;
+    return LAYER_OK;
 }
 
 // Sets the decoder at the start of a pipe's frames, one zstd stream.
@@ -517,7 +376,7 @@ static void close_reader(ByteLayer* layer)
         ZSTD_freeDCtx(reader->context);
         free(reader->input);
         free(reader->scratch);
-        free(reader->checkpoints);
+        SeekTableFree(&reader->table);
         free(reader);
     }
     layer->state = nullptr;

@@ -314,7 +314,13 @@ TEST_F(Containers, Compressed)
     std::fill_n(corrupt.begin() + 0x20 + u8_to_u32(&zcia[0x0C], 1), 64, 0xFF);  // frame 0's start
     const std::vector<uint8_t> smdx = ReadFileBytes(dir + "/bad.icn");
     const Z3dsOptions wide = {.frame_size = 0x1000001, .window_log = 24};
+    std::vector<uint8_t> long_icn = icn;
+    long_icn.resize(0x10000);  // in one-byte frames: as many as a table may list
+    std::vector<uint8_t> longer_icn = icn;
+    longer_icn.resize(0x10001);
     write_files({
+        {"most-frames.z3ds", WrapZ3ds(long_icn, {.frame_size = 1})},
+        {"too-many-frames.z3ds", WrapZ3ds(longer_icn, {.frame_size = 1})},
         {"corrupt.zcia", corrupt},
         {"unused-bit.zcxi", with(zcxi, descriptor, 0x81, 1)},
         {"reserved-bit.zcxi", with(zcxi, descriptor, 0x84, 1)},
@@ -362,6 +368,11 @@ TEST_F(Containers, Compressed)
     } rows[] = {
         {"game.zcci", 0, "", both},
         {"game.zcxi", 0, "", both},
+        {"most-frames.z3ds", 0, "", both},
+        {"too-many-frames.z3ds",
+         1,
+         "too-many-frames.z3ds" + damaged + "its seek table lists more than 0x10000 frames.\n",
+         {}},
         {"game.z3dsx", 0, "", both},
         {"game.zcia", 0, "", both},
         {"version-2.zcia", 0, "", both},  // its items ignored, the bad smdh item too
