@@ -12,6 +12,7 @@
 #include "ds_banner.h"
 #include "info.h"
 #include "job.h"
+#include "platform.h"
 #include "png_writer.h"
 #include "thumbnail.h"
 #include "utils.h"
@@ -275,6 +276,7 @@ static void print_help()
 
 int GallivoxMain(int argc, char** argv)
 {
+    platform_ignore_file_size_signal();
     if (argc <= 1) {
         puts("Gallivox v0.4 by Orrimand");
         printf("Usage: %s -i <ICN File> -l <Large Icon> -s <Small Icon>\n", argc == 1 ? argv[0] : "gallivox");

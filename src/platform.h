@@ -35,6 +35,11 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
 // step, or -1 (having done nothing) when `path` is no such file.
 int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size);
 
+// Makes a write past the file-size limit fail with EFBIG, as every other
+// failed write does, instead of killing the process half-way through an
+// output that is written in place. Nothing where there is no such signal.
+void platform_ignore_file_size_signal();
+
 // Positions `stream` at `offset` bytes from the start of its file, for
 // offsets beyond what a long can hold. Returns 0, or nonzero on failure.
 int platform_seek_absolute(FILE* stream, int64_t offset);

@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,6 +253,11 @@ int platform_fill_empty_file(const char* path, const unsigned char* data, size_t
         platform_set_file_length(path, 0);
     }
     return error;
+}
+
+void platform_ignore_file_size_signal()
+{
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 int platform_seek_absolute(FILE* stream, int64_t offset)

@@ -286,6 +286,8 @@ int platform_fill_empty_file(const char* path, const unsigned char* data, size_t
     return error;
 }
 
+void platform_ignore_file_size_signal() {}
+
 int platform_seek_absolute(FILE* stream, int64_t offset)
 {
     // The runtime's stream position is a plain 64-bit byte offset.

@@ -393,9 +393,17 @@ TEST_F(CommandLine, SymbolicLinksStayLinksToTheNewFile)
 
 TEST_F(CommandLine, FailedRewritesLeaveTheOldFiles)
 {
-    // Files may grow to 200 bytes: the PNG of the patterned large icon is far bigger.
+    // Files may grow to 200 bytes: the PNG of the patterned large icon is far
+    // bigger. The tool itself turns the signal of a write past the limit into
+    // EFBIG: an empty thumbnail filled in place is emptied again.
     const std::string too_big = std::string(": ") + strerror(EFBIG) + "\n";
+    write("empty.png", {});
     const CliCase cases[] = {
+        {.name = "empty thumbnail",
+         .args = {"--thumbnail", "256", "a.icn", "empty.png"},
+         .status = 3,
+         .err = "Could not write empty.png" + too_big,
+         .file_size_limit = 200},
         {.name = "new output",
          .args = {"-i", "a.icn", "-l", "big.png"},
          .status = 3,

@@ -46,8 +46,8 @@ static std::vector<std::string> wrapper_words()
         _exit(127);
     }
     if (file_size_limit != 0) {
-        // A write past the limit then fails with EFBIG instead of a signal.
-        signal(SIGXFSZ, SIG_IGN);
+        // SIGXFSZ keeps its default action: the tool must turn it into EFBIG itself.
+        signal(SIGXFSZ, SIG_DFL);
         struct rlimit limit = {file_size_limit, file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
