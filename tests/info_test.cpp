@@ -111,6 +111,12 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
     write("a\xFF\x80.icn", text);
     write("\xED\xA0\x80.icn", icn);
     write("\xF4\x90\x80\x80.icn", icn);  // past U+10FFFF
+    // The lowest sequence of each four-byte lead, the highest character, and
+    // an overlong form.
+    for (const char* name :
+         {"\xF0\x90\x80\x80.icn", "\xF1\x80\x80\x80.icn", "\xF4\x8F\xBF\xBF.icn", "\xF0\x80\x80\x80.icn"}) {
+        write(name, icn);
+    }
 
     std::string expected = "[" + object("titles.icn", R"("titles": {
             "ja": {"short": "アイコン", "long": "", "publisher": ""},
@@ -144,9 +150,12 @@ TEST_F(Info, TitlesRatingsRegionsAndFlags)
             "nl": {"short": "\u00a9\u0440\ud842\udfb7", "long": "", "publisher": ""},
             "pt": {"short": "a\ud83d\ude00\ud800\udc00", "long": "", "publisher": ""},
             "zh-Hant": {"short": "\ufffd\ufffd", "long": "", "publisher": ""}})") +
-               "," + object("\ufffd\ufffd\ufffd.icn", "") + "," + object("\ufffd\ufffd\ufffd\ufffd.icn", "") + "]";
+               "," + object("\ufffd\ufffd\ufffd.icn", "") + "," + object("\ufffd\ufffd\ufffd\ufffd.icn", "") + "," +
+               object("\xF0\x90\x80\x80.icn", "") + "," + object("\xF1\x80\x80\x80.icn", "") + "," +
+               object("\xF4\x8F\xBF\xBF.icn", "") + "," + object("\ufffd\ufffd\ufffd\ufffd.icn", "") + "]";
     ProcessResult r = run({"--info", "titles.icn", "full.icn", "surrogates.icn", "settings.icn", "free.icn",
-                           "a\xFF\x80.icn", "\xED\xA0\x80.icn", "\xF4\x90\x80\x80.icn"});
+                           "a\xFF\x80.icn", "\xED\xA0\x80.icn", "\xF4\x90\x80\x80.icn", "\xF0\x90\x80\x80.icn",
+                           "\xF1\x80\x80\x80.icn", "\xF4\x8F\xBF\xBF.icn", "\xF0\x80\x80\x80.icn"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     EXPECT_TRUE(same_json(expected, r.out)) << r.out;
@@ -308,6 +317,8 @@ TEST_F(Info, DsBanners)
     write("cut.dsi", std::vector<uint8_t>(dsi.begin(), dsi.end() - 1));  // the animation cut short
     write("no-chinese.bnr", no_chinese);
     write("ds.cia", WrapCia(v3, {}, false, tmd));
+    // Compressed, with an smdh item: the item is the icon, not the banner.
+    write("ds.zcia", WrapZ3ds(WrapCia(v3, {}, false, tmd), {.items = {{"smdh", icn}}}));
     DsBannerFields full = DsTestBanner(1);
     // No terminator before the next title; a title of two lines.
     full.titles = {u"", u"", u"", std::u16string(128, u'x'), u"y\nz"};
@@ -317,8 +328,8 @@ TEST_F(Info, DsBanners)
     trailing.insert(trailing.end(), {'x', 0});  // where a ninth title would be: none
     write("trailing.bnr", trailing);
 
-    ProcessResult r =
-        run({"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia", "full.bnr", "trailing.bnr"});
+    ProcessResult r = run(
+        {"--info", "v3.nds", "dsi.nds", "cut.dsi", "no-chinese.bnr", "ds.cia", "ds.zcia", "full.bnr", "trailing.bnr"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     const std::string banner = R"("smdh_offset": null, "banner_offset": 4096, "version": null, "ratings": null,
@@ -345,6 +356,8 @@ TEST_F(Info, DsBanners)
         object("ds.cia", R"("format": "CIA", )" + banner + eight +
                              R"("product_code": "ASME", "maker_code": "01", "banner_offset": 18688,
                                 "title_id": "0004800442414200", "title_version": 1040)") +
+        "," + object("ds.zcia", R"("format": "CIA", "compression": "Z3DS", "smdh_offset": null, "product_code": "ASME",
+                             "maker_code": "01", "title_id": "0004800442414200", "title_version": 1040)") +
         "," +
         object("full.bnr", R"("format": "NDS-BANNER", )" + banner +
                                R"("banner_offset": 0, "titles": {"de": {"short": ")" + std::string(128, 'x') +

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ds_banner.h"
 #include "icn_writer.h"
 #include "support.h"
 
@@ -106,4 +107,15 @@ TEST(Pixels, BundledSampleGivesItsGoldenPngs)
     EXPECT_EQ(ReadFileBytes(golden + "_small.png"), ReadFileBytes(dir + "/s.png"));
     EXPECT_EQ(ReadFileBytes(golden + "_large.png"), ReadFileBytes(dir + "/l.png"));
     RemoveTree(dir);
+}
+
+// A DS icon written over a buffer that held other bytes: every pixel is set,
+// the transparent ones to 0, 0, 0, 0 too.
+TEST(Pixels, DsIconSetsEveryPixelWhateverTheBufferHeld)
+{
+    const DsBannerFields fields = DsTestBanner(1);
+    const std::vector<uint8_t> banner = MakeDsBanner(fields);
+    std::vector<uint8_t> rgba(DS_ICON_SIDE * DS_ICON_SIDE * 4, 0xFF);
+    DsIconToRgba(banner.data(), rgba.data());
+    EXPECT_EQ(ExpectedDsImage(fields), rgba);
 }
