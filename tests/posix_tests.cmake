@@ -1,8 +1,9 @@
 # What the tests need on POSIX systems: Debian's GoogleTest, the catalogue
-# of hostile places, and the CTest entries below.
+# of hostile places, the layers over pipes made with fopencookie, and the
+# CTest entries below.
 find_package(GTest REQUIRED)
 include(GoogleTest)
-set(GALLIVOX_PLATFORM_TESTS catalogue_test.cpp)
+set(GALLIVOX_PLATFORM_TESTS catalogue_test.cpp layer_test.cpp)
 set(GALLIVOX_PLATFORM_TEST_LIBRARIES)
 
 function(gallivox_add_tests)
