@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bundle.h"
 #include "cia.h"
 #include "ds_banner.h"
 #include "ncch.h"
+#include "tar.h"
 #include "utils.h"
 
 const uint8_t LITTLE = 1;
@@ -33,11 +35,16 @@ static int errno_or(int error)
 
 int BeginWalkOn(WalkInput* input, ByteLayer* source)
 {
+    input->source = source;
     input->file = source;
     input->layer_count = 0;
     input->smdh_item = nullptr;
     input->smdh_item_size = 0;
     input->identity = nullptr;
+    input->members_only = 0;
+    input->bundle = nullptr;
+    input->kept_smdh = nullptr;
+    input->kept_size = 0;
     LayerStatus status = LayerRead(source, 0, input->head, WALK_HEAD_SIZE, &input->head_size);
     input->position = input->head_size;
     return status == LAYER_OK || status == LAYER_SHORT ? 0 : errno_or(source->error);
@@ -51,9 +58,16 @@ int BeginWalk(WalkInput* input, FILE* stream, int seekable)
 
 void EndWalk(WalkInput* input)
 {
-    while (input->layer_count > 0) {
+    WalkLeaveLayers(input, 0);
+    EndBundleWalk(input);
+}
+
+void WalkLeaveLayers(WalkInput* input, size_t count)
+{
+    while (input->layer_count > count) {
         LayerClose(&input->layers[--input->layer_count]);
     }
+    input->file = count == 0 ? input->source : &input->layers[count - 1];
 }
 
 // Reads `size` bytes at `offset` into `out`, the part within the head from
@@ -96,8 +110,7 @@ WalkStatus WalkDamaged(SmdhLocation* location, const char* why)
     return WALK_DAMAGED;
 }
 
-// What a broken layer means to the walk: its damage, or its failed read.
-static WalkStatus layer_failure(const ByteLayer* layer, SmdhLocation* location)
+WalkStatus WalkLayerFailure(const ByteLayer* layer, SmdhLocation* location)
 {
     if (layer->broken == LAYER_DAMAGED) {
         return WalkDamaged(location, layer->damage);
@@ -121,7 +134,7 @@ WalkStatus WalkReadHeader(WalkInput* input, SmdhLocation* location, uint64_t off
     case READ_FAILED:
         break;
     }
-    return layer_failure(input->file, location);
+    return WalkLayerFailure(input->file, location);
 }
 
 int WalkInputFailed(const WalkInput* input, WalkStatus status)
@@ -164,62 +177,83 @@ static WalkStatus locate_in_3dsx(WalkInput* input, SmdhLocation* location)
     return WALK_FOUND;
 }
 
-// Recognises the format of the head (a file inside a Z3DS file included)
-// and follows it to the SMDH.
+// Tells the format of the head (a file inside a Z3DS file included) from
+// its magic, or else, for the DS formats, which have none, by a header's CRC.
+// Returns 0 for none.
+static int recognise(const uint8_t* head, size_t size, SmdhFormat* format)
+{
+    if (size >= 4 && memcmp(head, "SMDH", 4) == 0) {
+        *format = FORMAT_SMDH;
+    } else if (size >= 4 && memcmp(head, "3DSX", 4) == 0) {
+        *format = FORMAT_3DSX;
+    } else if (size >= NCCH_MAGIC + 4 && memcmp(head + NCCH_MAGIC, "NCSD", 4) == 0) {
+        *format = FORMAT_NCSD;
+    } else if (size >= NCCH_MAGIC + 4 && NcchHasMagic(head)) {
+        *format = FORMAT_NCCH;
+    } else if (CiaHasStart(head, size)) {
+        *format = FORMAT_CIA;
+    } else if (DsIsRomHeader(head, size)) {
+        *format = FORMAT_NDS;
+    } else if (DsIsRawBanner(head, size)) {
+        *format = FORMAT_NDS_BANNER;
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+// Whether a bundle's member of `format` can be the one whose icon it is.
+static int bundle_kind(SmdhFormat format)
+{
+    return format == FORMAT_NCSD || format == FORMAT_NCCH || format == FORMAT_CIA;
+}
+
+// Recognises the format of the head and follows it to the SMDH.
 static WalkStatus locate_by_format(WalkInput* input, SmdhLocation* location)
 {
     const uint8_t* head = input->head;
     size_t size = input->head_size;
-    if (size >= 4 && memcmp(head, "SMDH", 4) == 0) {
-        location->format = FORMAT_SMDH;
+    SmdhFormat format = FORMAT_SMDH;
+    if (!recognise(head, size, &format) || (input->members_only && !bundle_kind(format))) {
+        return WALK_NOT_ICN;
+    }
+    location->format = format;
+    switch (format) {
+    case FORMAT_SMDH:
         return WALK_FOUND;
-    }
-    if (size >= 4 && memcmp(head, "3DSX", 4) == 0) {
-        location->format = FORMAT_3DSX;
+    case FORMAT_3DSX:
         return locate_in_3dsx(input, location);
-    }
-    if (size >= NCCH_MAGIC + 4 && memcmp(head + NCCH_MAGIC, "NCSD", 4) == 0) {
-        location->format = FORMAT_NCSD;
+    case FORMAT_NCSD:
         return LocateInNcsd(input, location);
-    }
-    if (size >= NCCH_MAGIC + 4 && NcchHasMagic(head)) {
-        location->format = FORMAT_NCCH;
+    case FORMAT_NCCH:
         return LocateInNcch(input, location);
-    }
-    if (CiaHasStart(head, size)) {
-        location->format = FORMAT_CIA;
+    case FORMAT_CIA:
         return LocateInCia(input, location);
-    }
-    // Then the DS formats, which have no magic: a header's CRC tells them.
-    if (DsIsRomHeader(head, size)) {
-        location->format = FORMAT_NDS;
+    case FORMAT_NDS:
         if (input->identity != nullptr) {
             DsRomIdentity(head, size, input->identity, 1);
         }
         return WalkDsRomBanner(location, 0, head);
-    }
-    if (DsIsRawBanner(head, size)) {
-        location->format = FORMAT_NDS_BANNER;
+    case FORMAT_NDS_BANNER:
         location->banner = 1;
         return WALK_FOUND;
     }
     return WALK_NOT_ICN;
 }
 
-// Reads the head anew from the file walked, once a layer is stacked.
-static WalkStatus read_head(WalkInput* input, SmdhLocation* location)
+WalkStatus WalkReadHead(WalkInput* input, SmdhLocation* location)
 {
     LayerStatus status = LayerRead(input->file, 0, input->head, WALK_HEAD_SIZE, &input->head_size);
     input->position = input->head_size;
-    return status == LAYER_OK || status == LAYER_SHORT ? WALK_FOUND : layer_failure(input->file, location);
+    return status == LAYER_OK || status == LAYER_SHORT ? WALK_FOUND : WalkLayerFailure(input->file, location);
 }
 
 // The SMDH of a Z3DS file: the metadata's `smdh` item when it has one, which
 // needs no frame decompressed; else the file inside, walked as it would be
 // uncompressed. Its format and identity come from the file inside, so the
 // caller that wants the identity has the start of the frames decompressed
-// even where the item gives the SMDH. LocateSmdh stacks this one layer at
-// most, well within WALK_MAX_LAYERS.
+// even where the item gives the SMDH, and so has a bundle's walk, which
+// tells a member's kind by the file inside.
 static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
 {
     location->compression = "Z3DS";
@@ -227,12 +261,12 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
     ByteLayer* z3ds = &input->layers[input->layer_count++];
     input->file = z3ds;
     if (Z3dsLayerOpen(z3ds, below, input->head, input->head_size) != LAYER_OK) {
-        return layer_failure(z3ds, location);
+        return WalkLayerFailure(z3ds, location);
     }
     input->smdh_item = Z3dsSmdhItem(z3ds, &input->smdh_item_size);
     WalkStatus status = WALK_FOUND;
-    if (input->smdh_item == nullptr || input->identity != nullptr) {
-        status = read_head(input, location);
+    if (input->smdh_item == nullptr || input->identity != nullptr || input->members_only) {
+        status = WalkReadHead(input, location);
         if (status == WALK_FOUND) {
             status = locate_by_format(input, location);
         }
@@ -241,7 +275,7 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
         return status;
     }
     if (WalkInputFailed(input, status)) {
-        return z3ds->broken != LAYER_OK ? layer_failure(z3ds, location) : status;
+        return z3ds->broken != LAYER_OK ? WalkLayerFailure(z3ds, location) : status;
     }
     location->in_item = 1;
     location->banner = 0;
@@ -252,7 +286,7 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
     return WALK_FOUND;
 }
 
-WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
+WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location)
 {
     location->format = FORMAT_SMDH;
     location->compression = nullptr;
@@ -263,6 +297,8 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
     location->encrypted_unless_smdh = 0;
     location->damage = nullptr;
     location->error = 0;
+    location->member = nullptr;
+    input->smdh_item = nullptr;
     if (input->identity != nullptr) {
         memset(input->identity, 0, sizeof *input->identity);
     }
@@ -273,6 +309,17 @@ WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
     return locate_by_format(input, location);
 }
 
+WalkStatus LocateSmdh(WalkInput* input, SmdhLocation* location)
+{
+    WalkStatus status = WalkLocateFile(input, location);
+    // Last, as it has no magic: a bundle, whose first block is a tar header.
+    if (status == WALK_NOT_ICN && location->compression == nullptr && input->head_size >= TAR_BLOCK_SIZE &&
+        TarIsHeader(input->head)) {
+        return LocateInBundle(input, location);
+    }
+    return status;
+}
+
 // Reads the SMDH from where the walk found it (see ReadSmdh), without the
 // judgement of an NCCH marked encrypted.
 static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
@@ -281,6 +328,11 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
     size_t most = location->banner ? DS_BANNER_MAX_SIZE : SMDH_SIZE;
     size_t want = declared < most ? static_cast<size_t>(declared) : most;
     *size = 0;
+    if (input->kept_smdh != nullptr) {
+        *size = input->kept_size;
+        memcpy(bytes, input->kept_smdh, *size);  // read and checked when the bundle was walked
+        return WALK_FOUND;
+    }
     if (location->in_item) {
         *size = want;
         memcpy(bytes, input->smdh_item, want);  // begins with SMDH: the reader checked
@@ -296,7 +348,7 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
         return WalkDamaged(location, "its banner offset points back into its headers");
     case READ_DAMAGED:
     case READ_FAILED:
-        return layer_failure(input->file, location);
+        return WalkLayerFailure(input->file, location);
     }
     if (location->banner) {
         const char* damage = DsBannerDamage(bytes, *size);

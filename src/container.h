@@ -36,8 +36,11 @@ enum WalkStatus {
     WALK_UNREADABLE,  // a read failed; `error` holds the errno value
 };
 
-// The most layers the walk stacks over its input: one for a Z3DS file.
+// The most layers the walk stacks over its input: a bundle, its member, and
+// a Z3DS file inside that.
 const size_t WALK_MAX_LAYERS = 4;
+
+struct BundleWalk;
 
 // An input as the walk reads it: every byte through `file`, the top layer
 // of bytes, which gives the bytes of the file walked whatever lies beneath.
@@ -47,6 +50,7 @@ const size_t WALK_MAX_LAYERS = 4;
 // stacked a layer (a Z3DS file's), every offset, the head and the position
 // are those of the file that layer gives.
 struct WalkInput {
+    ByteLayer* source;  // the input, at the bottom
     ByteLayer* file;
     uint8_t head[WALK_HEAD_SIZE];
     size_t head_size;                   // fewer than WALK_HEAD_SIZE when the input is that short
@@ -57,6 +61,13 @@ struct WalkInput {
     StreamLayerState stream_state;
     const uint8_t* smdh_item;  // a Z3DS file's `smdh` item, or null
     size_t smdh_item_size;
+    // A bundle's walk: its state (null for any other file), whether the
+    // member walked may be only one whose icon a bundle's is (an NCSD, an
+    // NCCH or a CIA), and an SMDH it has already read, which ReadSmdh gives.
+    BundleWalk* bundle;
+    int members_only;
+    const uint8_t* kept_smdh;
+    size_t kept_size;
     // Where LocateSmdh stores the title's identity, zeroed first; null (as
     // BeginWalk leaves it) reads nothing for it. The identity's headers all
     // lie ahead of the SMDH, so a pipe gives what the file gives.
@@ -77,6 +88,9 @@ struct SmdhLocation {
     int encrypted_unless_smdh;
     const char* damage;  // WALK_DAMAGED: a short clause, such as "its ExeFS lies past its end"
     int error;           // WALK_UNREADABLE: the errno value (never 0)
+    // In a bundle: the name of the member walked, valid until EndWalk; null
+    // for any other file. Every offset above is in that member.
+    const char* member;
 };
 
 // Starts a walk over the layer `source` (the input's bytes, which stay the
@@ -89,7 +103,8 @@ int BeginWalkOn(WalkInput* input, ByteLayer* source);
 // `seekable`, else a pipe read forward only.
 int BeginWalk(WalkInput* input, FILE* stream, int seekable);
 
-// Releases the layers the walk stacked (a Z3DS file's decoder).
+// Releases the layers the walk stacked (a Z3DS file's decoder) and what a
+// bundle's walk allocated.
 void EndWalk(WalkInput* input);
 
 // Recognises the input's format from its first bytes and follows its headers
@@ -112,6 +127,22 @@ WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, si
 const char* SmdhFormatName(SmdhFormat format);
 
 // ---- The walk's steps, for the modules of each format --------------------
+
+// Follows the file walked, whose head has been read, to its SMDH, as
+// LocateSmdh does but for a bundle (a file inside a bundle is none).
+WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location);
+
+// Reads the head anew from the file walked, once a layer is stacked:
+// WALK_FOUND, or the broken layer's damage or failure.
+WalkStatus WalkReadHead(WalkInput* input, SmdhLocation* location);
+
+// What a broken layer means to the walk: its damage (WALK_DAMAGED), or its
+// failed read (WALK_UNREADABLE).
+WalkStatus WalkLayerFailure(const ByteLayer* layer, SmdhLocation* location);
+
+// Closes the layers stacked above the first `count` and walks the top one
+// of those (the input for 0) again.
+void WalkLeaveLayers(WalkInput* input, size_t count);
 
 // Stores a + b in `sum` and returns 1; 0 when the sum overflows 64 bits.
 int WalkAddU64(uint64_t a, uint64_t b, uint64_t* sum);

@@ -40,6 +40,7 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     SmdhFileFacts facts = {job->input,
                            SmdhFormatName(location->format),
                            location->compression,
+                           opened->in_bundle ? opened->member.c_str() : nullptr,
                            location->banner,
                            !location->in_item,
                            location->offset,

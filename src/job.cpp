@@ -98,6 +98,10 @@ static int find_smdh(const Job* job, OpenedInput* opened)
     } else {
         walk.identity = opened->identity;
         status = walk_to_smdh(job, &walk, opened);
+        // The member's name lives in the walk: kept beyond its end.
+        opened->in_bundle = opened->location.member != nullptr;
+        opened->member = opened->in_bundle ? opened->location.member : "";
+        opened->location.member = nullptr;
     }
     EndWalk(&walk);
     return status;

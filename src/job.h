@@ -72,6 +72,8 @@ struct OpenedInput {
     size_t smdh_size;
     SmdhLocation location;
     TitleIdentity* identity;  // set by the caller: where the walk stores it, or null
+    int in_bundle;            // the SMDH is in a bundle's member, named `member`
+    std::string member;
 };
 
 // Opens the job's input and finds its SMDH. Returns EXIT_DONE with `opened`

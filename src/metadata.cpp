@@ -360,6 +360,13 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
     } else {
         fputs("null,\n", out);
     }
+    fputs("    \"bundle\": ", out);
+    if (file->member != nullptr) {
+        WriteJsonString(out, file->member, strlen(file->member));
+    } else {
+        fputs("null", out);
+    }
+    fputs(",\n", out);
     write_number(out, "smdh_offset", file->has_offset && !file->is_banner, file->offset);
     write_number(out, "banner_offset", file->has_offset && file->is_banner, file->offset);
     write_identity(out, file->identity);

@@ -437,6 +437,97 @@ std::vector<uint8_t> with_ds_header(std::vector<uint8_t> rom, size_t at, uint64_
     return with(rom, 0x15E, DsLayoutCrc16(rom.data(), 0x15E), 2);
 }
 
+// Bundles: tar archives of the files above, of every header kind; the
+// application's icon, or a CIA's; and each damage to the archive named.
+TEST_F(Containers, Bundles)
+{
+    auto file = [this](const char* name) { return ReadFileBytes(dir + "/" + name); };
+    const std::vector<uint8_t> other_cia = WrapCia(WrapNcch(other, true), {}, false);  // another icon
+    const std::vector<uint8_t> text(2000, 'x');
+    const std::string long_name = std::string(120, 'd') + "/" + std::string(40, 'n') + ".zcci";
+    std::vector<uint8_t> dangling = TarHeaders(long_name, 100, '0', TAR_GNU);
+    dangling.resize(1024);  // the long name and its data, then nothing
+    dangling.resize(2048);
+    const std::vector<uint8_t> two = MakeBundle({{"notes.txt", text}, {"game.3ds", file("game.3ds")}}, TAR_GNU);
+    const size_t second = 512 + 2048;  // the second header
+    std::vector<uint8_t> pax = MakeBundle({{"game.3ds", file("game.3ds")}}, TAR_PAX);
+    pax[512] = 'x';  // the first record's length
+    write_files({
+        {"app.bcci", MakeBundle({{"dir", {}, '5'},
+                                 {"update.cia", other_cia},
+                                 {"game.3ds", file("game.3ds")},
+                                 {"late.cxi", WrapNcch(other, true)}},
+                                TAR_GNU)},
+        {"app.bcxi", MakeBundle({{"readme.txt", text}, {"game.zcxi", file("game.zcxi")}}, TAR_OLDEST)},
+        {"ustar.bcci", MakeBundle({{"dlc.zcia", WrapZ3ds(other_cia)}, {long_name, file("game.zcci")}}, TAR_USTAR)},
+        {"gnu.bcci", MakeBundle({{long_name, file("game.cxi")}}, TAR_GNU)},
+        {"pax.bcci", MakeBundle({{long_name, file("game.3ds")}}, TAR_PAX)},
+        {"dlc.bcia",
+         MakeBundle({{"a.cia", file("data.cia")}, {"b.zcia", file("game.zcia")}, {"c.cia", other_cia}}, TAR_OLDEST)},
+        {"crypt.bcia", MakeBundle({{"a.cia", file("crypt.cia")}, {"b.cia", file("data.cia")}}, TAR_OLDEST)},
+        {"text.bcci", MakeBundle({{"notes.txt", text}, {"game.3dsx", file("game.3dsx")}}, TAR_OLDEST)},
+        {"unended.bcci", MakeBundle({{"game.3ds", file("game.3ds")}}, TAR_OLDEST, true)},
+        // The application cut short by the archive's end, inside its large icon.
+        {"cut.bcci",
+         cut(MakeBundle({{"game.cxi", file("game.cxi")}}, TAR_OLDEST), 512 + NCCH_SMDH_OFFSET + 0x24C0 + 0x20)},
+        {"checksum.bcci", with(two, second + 148, '7', 1)},
+        {"size.bcci", with(two, second + 124, 'x', 1)},
+        {"past.bcci", cut(two, 512 + 1000)},
+        {"cut-header.bcci", cut(two, second + 100)},
+        {"pax-record.bcci", pax},
+        {"pax-large.bcci", MakeBundle({{std::string(9000, 'p'), file("game.3ds")}}, TAR_PAX)},
+        {"dangling.bcci", dangling},
+    });
+    const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
+    const std::string damaged = " is damaged: ";
+    const struct {
+        const char* file;
+        int status;
+        std::string err;
+        std::vector<Output> written;
+    } rows[] = {
+        {"app.bcci", 0, "", both},
+        {"app.bcxi", 0, "", both},
+        {"ustar.bcci", 0, "", both},
+        {"gnu.bcci", 0, "", both},
+        {"pax.bcci", 0, "", both},
+        {"dlc.bcia", 0, "", both},
+        {"unended.bcci", 0, "", both},
+        {"crypt.bcia", 1, "crypt.bcia" + ENCRYPTED, {}},
+        {"text.bcci", 1, "text.bcci holds no icon.\n", {}},
+        {"cut.bcci", 3, "cut.bcci is too short for the large icon.\n", {{"s.png", 's'}}},
+        {"checksum.bcci", 1, "checksum.bcci" + damaged + "a tar header's checksum fails.\n", {}},
+        {"size.bcci", 1, "size.bcci" + damaged + "a tar header's size is malformed.\n", {}},
+        {"past.bcci", 1, "past.bcci" + damaged + "a tar member runs past its end.\n", {}},
+        {"cut-header.bcci", 1, "cut-header.bcci" + damaged + "a tar header runs past its end.\n", {}},
+        {"pax-record.bcci", 1, "pax-record.bcci" + damaged + "a pax record is malformed.\n", {}},
+        {"pax-large.bcci", 1, "pax-large.bcci" + damaged + "a pax header is too large.\n", {}},
+        {"dangling.bcci", 1, "dangling.bcci" + damaged + "a pax header or long name has no member after it.\n", {}},
+    };
+    for (const auto& row : rows) {
+        for (bool piped : {false, true}) {
+            std::string name = std::string(row.file) + (piped ? " through a pipe" : "");
+            std::string command = std::string(piped ? "cat '" : "< '") + row.file + "' " + (piped ? "| " : "") + "'" +
+                                  BINARY + "' -i /dev/stdin -s s.png -l l.png";
+            ProcessResult r = RunProcess({"/bin/sh", "-c", command}, dir);
+            EXPECT_EQ(row.status, r.status) << name;
+            std::string err = row.err;
+            if (!err.empty()) {
+                err.replace(0, strlen(row.file), "/dev/stdin");
+            }
+            EXPECT_EQ(err, r.err) << name;
+            for (const Output& o : row.written) {
+                EXPECT_EQ(ExpectedImage(o.slot == 's' ? small : large), DecodePngFile(dir + "/" + o.path).rgba) << name;
+            }
+            RemoveTree(dir + "/s.png");
+            RemoveTree(dir + "/l.png");
+        }
+    }
+    ProcessResult r = run({"--info", "pax.bcci", "dlc.bcia"});
+    EXPECT_NE(std::string::npos, r.out.find("\"bundle\": \"" + long_name + "\",")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\"bundle\": \"b.zcia\",")) << r.out;
+}
+
 // DS ROM images, raw banners and CIAs of DS titles, compressed or not: the
 // banner's icon is the large one, and each fault of a banner is named.
 TEST_F(Containers, DsFamily)
@@ -554,7 +645,17 @@ TEST_F(Containers, SmdhPast4GiB)
                   }
               }
           }));
-    for (const char* name : {"big.cia", "big.zcia"}) {
+    // A bundle whose application lies past a member of 8 GiB (a base-256 size).
+    const std::string bundle_path = dir + "/big.bcci";
+    const uint64_t huge = uint64_t(1) << 33;
+    const std::vector<uint8_t> headers = TarHeaders("huge.bin", huge, '0', TAR_GNU);
+    const std::vector<uint8_t> rest = MakeBundle({{"game.zcci", ReadFileBytes(dir + "/game.zcci")}}, TAR_GNU);
+    file = fopen(bundle_path.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(1, WriteBuffer(headers.data(), headers.size(), 0, file));
+    EXPECT_EQ(1, WriteBuffer(rest.data(), rest.size(), headers.size() + huge, file));
+    ASSERT_EQ(0, fclose(file));
+    for (const char* name : {"big.cia", "big.zcia", "big.bcci"}) {
         auto start = std::chrono::steady_clock::now();
         ProcessResult r = run({"-i", name, "-s", "s.png", "-l", "l.png"});
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -569,6 +670,7 @@ TEST_F(Containers, SmdhPast4GiB)
         }
     }
     RemoveTree(path);
+    RemoveTree(bundle_path);
 }
 
 #ifndef _WIN32

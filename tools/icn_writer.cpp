@@ -354,3 +354,110 @@ std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFi
     rom.insert(rom.end(), banner.begin(), banner.end());
     return rom;
 }
+
+// ---- Bundles -----------------------------------------------------------------
+
+// Writes `value` in octal into the `size` bytes at `field`, ended by a NUL.
+static void put_octal(uint8_t* field, size_t size, uint64_t value)
+{
+    for (size_t i = size - 1; i-- > 0;) {
+        field[i] = static_cast<uint8_t>('0' + (value & 7));
+        value >>= 3;
+    }
+    field[size - 1] = 0;
+}
+
+// One header block, its checksum set.
+static std::vector<uint8_t> tar_block(const std::string& name, uint64_t size, char type, TarKind kind)
+{
+    std::vector<uint8_t> block(512);
+    std::string own = name;
+    if (kind == TAR_USTAR && name.size() > 100) {
+        size_t slash = name.rfind('/', 155);
+        memcpy(&block[345], name.data(), slash);
+        own = name.substr(slash + 1);
+    }
+    memcpy(&block[0], own.data(), own.size() < 100 ? own.size() : 100);
+    put_octal(&block[100], 8, 0644);
+    put_octal(&block[108], 8, 0);
+    put_octal(&block[116], 8, 0);
+    if (size < (uint64_t(1) << 33)) {
+        put_octal(&block[124], 12, size);
+    } else {
+        block[124] = 0x80;  // GNU's base-256, big-endian in the other 11 bytes
+        for (size_t i = 0; i < 8; i++) {
+            block[135 - i] = static_cast<uint8_t>(size >> (8 * i));
+        }
+    }
+    put_octal(&block[136], 12, 0);
+    block[156] = static_cast<uint8_t>(type);
+    if (kind == TAR_USTAR || kind == TAR_PAX) {
+        memcpy(&block[257],
+               "ustar\0"
+               "00",
+               8);
+    } else if (kind == TAR_GNU) {
+        memcpy(&block[257], "ustar  \0", 8);
+    }
+    unsigned sum = 0;
+    memset(&block[148], ' ', 8);
+    for (uint8_t byte : block) {
+        sum += byte;
+    }
+    put_octal(&block[148], 7, sum);
+    block[155] = ' ';
+    return block;
+}
+
+// A pax record "LENGTH KEY=VALUE\n", its length counting itself.
+static std::string pax_record(const std::string& key, const std::string& value)
+{
+    size_t body = 1 + key.size() + 1 + value.size() + 1;
+    size_t length = body + std::to_string(body).size();
+    if (std::to_string(length).size() != std::to_string(body).size()) {
+        length++;
+    }
+    return std::to_string(length) + " " + key + "=" + value + "\n";
+}
+
+static void append_padded(std::vector<uint8_t>& out, const uint8_t* bytes, size_t size)
+{
+    out.insert(out.end(), bytes, bytes + size);
+    out.resize(out.size() + (512 - size % 512) % 512);
+}
+
+std::vector<uint8_t> TarHeaders(const std::string& name, uint64_t size, char type, TarKind kind)
+{
+    std::vector<uint8_t> out;
+    if (kind == TAR_GNU && name.size() >= 100) {
+        std::vector<uint8_t> block = tar_block("././@LongLink", name.size() + 1, 'L', kind);
+        out.insert(out.end(), block.begin(), block.end());
+        append_padded(out, reinterpret_cast<const uint8_t*>(name.c_str()), name.size() + 1);
+    }
+    if (kind == TAR_PAX) {
+        std::string records = pax_record("path", name) + pax_record("size", std::to_string(size));
+        std::vector<uint8_t> block = tar_block("PaxHeaders/x", records.size(), 'x', kind);
+        out.insert(out.end(), block.begin(), block.end());
+        append_padded(out, reinterpret_cast<const uint8_t*>(records.data()), records.size());
+    }
+    // Pax's own header keeps a short name and a size of 0 where the record
+    // says more: the record has the last word.
+    std::vector<uint8_t> own = tar_block(kind == TAR_PAX ? name.substr(0, 99) : name,
+                                         kind == TAR_PAX && size >= (uint64_t(1) << 33) ? 0 : size, type, kind);
+    out.insert(out.end(), own.begin(), own.end());
+    return out;
+}
+
+std::vector<uint8_t> MakeBundle(const std::vector<TarEntry>& entries, TarKind kind, bool unended)
+{
+    std::vector<uint8_t> out;
+    for (const TarEntry& entry : entries) {
+        std::vector<uint8_t> headers = TarHeaders(entry.name, entry.bytes.size(), entry.type, kind);
+        out.insert(out.end(), headers.begin(), headers.end());
+        append_padded(out, entry.bytes.data(), entry.bytes.size());
+    }
+    if (!unended) {
+        out.resize(out.size() + 1024);
+    }
+    return out;
+}

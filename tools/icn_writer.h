@@ -138,4 +138,25 @@ void FixDsBannerCrcs(std::vector<uint8_t>& banner);
 const size_t DS_ROM_BANNER = 0x1000;
 std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFields& title = {}, bool dsi = false);
 
+// ---- Bundles: tar archives of the files above ------------------------------
+// The header kinds: the oldest (no magic, as the emulator's own library
+// writes), POSIX ustar (a long name split into prefix/name), GNU (a long
+// name through an `L` header, a size of 8 GiB or more in base-256), pax (an
+// `x` header with `path` and `size` before the member).
+enum TarKind { TAR_OLDEST, TAR_USTAR, TAR_GNU, TAR_PAX };
+
+// The header blocks before a member of `size` bytes named `name` of `type`
+// ('0' a file, '5' a folder...): any extension header, then its own.
+std::vector<uint8_t> TarHeaders(const std::string& name, uint64_t size, char type, TarKind kind);
+
+struct TarEntry {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    char type = '0';
+};
+
+// A tar archive of `entries` in order, each padded to a whole block, ended
+// by two zero blocks unless `unended`.
+std::vector<uint8_t> MakeBundle(const std::vector<TarEntry>& entries, TarKind kind, bool unended = false);
+
 #endif
