@@ -2,7 +2,8 @@
 # Compressed files: times the two-icon conversion of Z3DS files against the
 # bare ICN file's, in interleaved runs, and prints the medians and ratios: a
 # .zcci of about 5 GiB whose SMDH lies in a late 256 KiB frame, a .zcia
-# whose metadata holds the SMDH, and a .zcia without it (32 MiB frames).
+# whose metadata holds the SMDH, a .zcia without it (32 MiB frames), and a
+# .bcci of about 5 GiB whose application, that .zcci, follows two CIAs.
 # Then a 1 GiB .zcci through a pipe (time and peak memory), and --batch over
 # FILES compressed NCCH files against the same files uncompressed.
 # Usage: bench/bench_z3ds.sh [RUNS] [FILES]  (default 101 runs, 1000 files)
@@ -19,7 +20,7 @@ tool=$(realpath "$build/gallivox")
 cp samples/sample.icn "$scratch/bare.icn"
 
 . bench/timing.sh
-inputs=(bare.icn late.zcci item.zcia noitem.zcia)
+inputs=(bare.icn late.zcci item.zcia noitem.zcia late.bcci)
 for input in "${inputs[@]}"; do : > "$scratch/$input.times"; done
 for ((i = 0; i < runs; i++)); do
     for input in "${inputs[@]}"; do

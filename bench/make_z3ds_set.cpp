@@ -5,6 +5,7 @@
 //   noitem.zcia  a CIA of about 100 MiB without that item (32 MiB frames)
 //   pipe.zcci    an NCSD of about 1 GiB, 256 KiB frames, its SMDH at the end
 //   late.cia     a sparse CIA of about 5 GiB, its SMDH past 4 GiB (uncompressed)
+//   late.bcci    a sparse bundle of about 5 GiB: two CIAs of 2.5 GiB, then late.zcci
 // and prints how many inner bytes converting noitem.zcia must decompress.
 // With "wrap FILE...", writes FILE.cxi and FILE.zcxi around each ICN file.
 #include <cstdio>
@@ -64,6 +65,36 @@ static std::vector<uint8_t> late_ncsd(const std::vector<uint8_t>& icn, uint64_t 
     return write(path, file) == 0 ? file : std::vector<uint8_t>();
 }
 
+// A bundle of two sparse CIAs of 2.5 GiB, each holding an icon, then
+// late.zcci as its application.
+static int write_late_bundle(const std::vector<uint8_t>& icn, const std::string& dir)
+{
+    const std::string path = dir + "/late.bcci";
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        fprintf(stderr, "Could not write %s\n", path.c_str());
+        return 1;
+    }
+    CiaParts cia = CiaAround(uint64_t(5) << 29, icn, false);
+    const uint64_t cia_size = cia.meta_offset + cia.meta.size();
+    uint64_t at = 0;
+    int written = 1;
+    for (const char* name : {"update.cia", "dlc.cia"}) {
+        std::vector<uint8_t> headers = TarHeaders(name, cia_size, '0', TAR_GNU);
+        written &= WriteBuffer(headers.data(), headers.size(), at, file);
+        written &= WriteBuffer(cia.head.data(), cia.head.size(), at + headers.size(), file);
+        written &= WriteBuffer(cia.meta.data(), cia.meta.size(), at + headers.size() + cia.meta_offset, file);
+        at += headers.size() + (cia_size + 511) / 512 * 512;
+    }
+    std::vector<uint8_t> rest = MakeBundle({{"game.zcci", read_file((dir + "/late.zcci").c_str())}}, TAR_GNU);
+    written &= WriteBuffer(rest.data(), rest.size(), at, file);
+    if (!written || fclose(file) != 0) {
+        fprintf(stderr, "Could not write %s\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 2 && strcmp(argv[1], "wrap") == 0) {
@@ -95,6 +126,9 @@ int main(int argc, char** argv)
     if (sparse_cia == nullptr || WriteBuffer(late.head.data(), late.head.size(), 0, sparse_cia) != 1 ||
         WriteBuffer(late.meta.data(), late.meta.size(), late.meta_offset, sparse_cia) != 1 || fclose(sparse_cia) != 0) {
         fprintf(stderr, "Could not write %s/late.cia\n", dir.c_str());
+        return 1;
+    }
+    if (write_late_bundle(icn, dir) != 0) {
         return 1;
     }
     const uint64_t content_size = 100 << 20;

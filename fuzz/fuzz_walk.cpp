@@ -2,7 +2,8 @@
 // walked as a file that can seek and as a pipe that only reads forward, each
 // reading the title's identity. Both must give the same answer and identity,
 // the pipe the same without the identity, and a found SMDH must be exactly
-// the input's bytes at its offset, within its declared end.
+// the input's bytes at its offset (a bundle's member's), within its
+// declared end.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,9 +37,24 @@ void make_ds(std::vector<uint8_t>& bytes, bool banner)
     bytes[crc_at + 1] = static_cast<uint8_t>(crc >> 8);
 }
 
+// Makes the first block a tar header, as a bundle begins: its checksum,
+// whatever else it holds.
+void make_tar(std::vector<uint8_t>& bytes)
+{
+    if (bytes.size() < 512) {
+        bytes.resize(512);
+    }
+    unsigned sum = 8 * ' ';
+    for (size_t i = 0; i < 512; i++) {
+        sum += i >= 148 && i < 156 ? 0 : bytes[i];
+    }
+    snprintf(reinterpret_cast<char*>(&bytes[148]), 8, "%06o", sum);
+    bytes[155] = ' ';
+}
+
 // The first byte of the fuzzer's data picks a magic to place, so that every
-// parser is reached: none, SMDH, 3DSX, NCSD, NCCH, a CIA's first bytes, or
-// a DS ROM image's or a raw DS banner's CRC.
+// parser is reached: none, SMDH, 3DSX, NCSD, NCCH, a CIA's first bytes, a DS
+// ROM image's or a raw DS banner's CRC, or a tar header's checksum.
 std::vector<uint8_t> with_magic(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> bytes(data + (size > 0), data + size);
@@ -48,8 +64,10 @@ std::vector<uint8_t> with_magic(const uint8_t* data, size_t size)
         const void* magic;
         size_t length;
     } magics[] = {{0, "SMDH", 4}, {0, "3DSX", 4}, {0x100, "NCSD", 4}, {0x100, "NCCH", 4}, {0, cia, 8}};
-    unsigned pick = size > 0 ? data[0] % 8 : 0;
-    if (pick >= 6) {
+    unsigned pick = size > 0 ? data[0] % 9 : 0;
+    if (pick == 8) {
+        make_tar(bytes);
+    } else if (pick >= 6) {
         make_ds(bytes, pick == 7);
     } else if (pick > 0) {
         const auto& m = magics[pick - 1];
@@ -87,8 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (seekable.status == WALK_DAMAGED) {
         Require(strcmp(seekable.location.damage, forward.location.damage) == 0, "file and pipe disagree on damage");
     }
-    if (seekable.status == WALK_FOUND) {
+    if (seekable.status == WALK_FOUND && seekable.location.compression == nullptr) {
+        // In a bundle, the place is in the member: bytes from its start.
         const SmdhLocation& at = seekable.location;
+        Require(at.member_start == forward.location.member_start, "members differ");
+        Require(at.member_start <= bytes.size(), "a member past the input");
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(at.member_start));
         Require(at.offset == forward.location.offset && at.end == forward.location.end, "places differ");
         Require(at.end >= at.offset && seekable.smdh.size() <= at.end - at.offset, "read past the declared end");
         Require(at.banner || (seekable.smdh.size() >= 4 && memcmp(seekable.smdh.data(), "SMDH", 4) == 0), "no magic");

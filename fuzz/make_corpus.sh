@@ -18,7 +18,8 @@ done
 { printf 'SMDX'; tail -c +5 samples/sample.icn; } > "$icn/wrong-magic"
 { cat samples/sample.icn; printf 'trailing bytes'; } > "$icn/longer"
 # The walk target's first byte picks the magic it places (1 SMDH, 2 3DSX,
-# 3 NCSD, 4 NCCH, 5 CIA); the bytes after it are the file.
+# 3 NCSD, 4 NCCH, 5 CIA; 6 and 7 a DS CRC, 8 a tar checksum); the bytes
+# after it are the file.
 { printf '\001'; cat samples/sample.icn; } > "$walk/smdh"
 { printf '\0023DSX\054\000'; head -c 26 /dev/zero; printf '\060\000\000\000\300\066\000\000\000\000\000\000';
   head -c 4 /dev/zero; cat samples/sample.icn; } > "$walk/3dsx"
@@ -59,7 +60,7 @@ kinds=$(mktemp -d)
 trap 'rm -rf "$kinds"' EXIT
 mkdir "$kinds/seeds"
 build/make_kinds "$kinds" samples/sample.icn "$kinds/seeds"
-for kind in game.3dsx game.cia game.3ds game.cxi game.nds ds.cia damaged.cia; do
+for kind in game.3dsx game.cia game.3ds game.cxi game.nds ds.cia game.bcci damaged.cia; do
     { printf '\000'; cat "$kinds/$kind"; } > "$walk/kind-$kind"
 done
 { printf '\000'; cat "$kinds/game.zcci"; } > "$z3ds/kind-game.zcci"

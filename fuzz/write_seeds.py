@@ -151,6 +151,20 @@ for name, data in z3ds.items():
 with open(icn_path, "rb") as f:
     icn = bytearray(f.read())
 
+# Bundles: one fault each in the archive's headers (the second header of
+# game.bcci lies past its CIA, whose size the first header gives in octal).
+bundle = read("game.bcci")
+second = 512 + (int(bytes(bundle[124:135]), 8) + 511) // 512 * 512
+for name, data in {
+    "checksum.bcci": patched(bundle, (second + 148, b"7")),
+    "size.bcci": patched(bundle, (second + 124, b"x")),
+    "past.bcci": bundle[:second - 100],
+    "header.bcci": bundle[:second + 100],
+}.items():
+    save("walk", "damaged-" + name, b"\x00" + data)
+# The walk target's tar pick: 8 makes the first block's checksum hold.
+save("walk", "tar", b"\x08" + patched(bundle[:second + 512], (0, b"renamed.cia\x00")))
+
 # The walk target's DS picks: 6 makes the header's CRC hold, 7 a raw
 # banner's version and first CRC; here a ROM whose version-1 banner at 0x200
 # holds the sample's first bytes, with its CRC, and the same banner raw.

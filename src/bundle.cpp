@@ -85,6 +85,7 @@ static MemberKind walk_member(WalkInput* input, SmdhLocation* location, BundleWa
         input->members_only = 0;
     }
     location->member = bundle->member.name;
+    location->member_start = bundle->member.data;
     MemberKind kind = kind_of(*status, location);
     if (kind != MEMBER_CIA || bundle->has_icon) {
         return kind;

@@ -298,6 +298,7 @@ WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location)
     location->damage = nullptr;
     location->error = 0;
     location->member = nullptr;
+    location->member_start = 0;
     input->smdh_item = nullptr;
     if (input->identity != nullptr) {
         memset(input->identity, 0, sizeof *input->identity);

@@ -88,9 +88,11 @@ struct SmdhLocation {
     int encrypted_unless_smdh;
     const char* damage;  // WALK_DAMAGED: a short clause, such as "its ExeFS lies past its end"
     int error;           // WALK_UNREADABLE: the errno value (never 0)
-    // In a bundle: the name of the member walked, valid until EndWalk; null
-    // for any other file. Every offset above is in that member.
+    // In a bundle: the name of the member walked, valid until EndWalk, and
+    // where its data starts in the bundle; null for any other file. Every
+    // offset above is in that member.
     const char* member;
+    uint64_t member_start;
 };
 
 // Starts a walk over the layer `source` (the input's bytes, which stay the

@@ -25,7 +25,7 @@ for thumbnailer in /usr/share/thumbnailers/*.thumbnailer /usr/local/share/thumbn
     fi
 done
 set -- "$kinds/sample.smdh" "$kinds/game.3dsx" "$kinds/game.cia" "$kinds/game.3ds" "$kinds/game.cxi" \
-    "$kinds/game.zcci" "$kinds/game.nds" "$kinds/ds.cia" -- "$kinds/damaged.cia"
+    "$kinds/game.zcci" "$kinds/game.nds" "$kinds/ds.cia" "$kinds/game.bcci" -- "$kinds/damaged.cia"
 if bwrap --ro-bind / / true 2> /dev/null; then
     /usr/bin/python3 tools/thumbnail_services.py gnome "$scratch" "$@"
 else

@@ -1,8 +1,9 @@
 // Writes one file of every kind that gallivox reads into a directory, each
 // around the given ICN file (or, for the DS kinds, a drawn DS banner), for
 // the checks that run the installed package: sample.smdh, game.3dsx,
-// game.cia, game.3ds, game.cxi, game.zcci, game.nds, ds.cia, and damaged.cia
-// (a CIA cut inside its TMD). Given a second directory, it writes there the
+// game.cia, game.3ds, game.cxi, game.zcci, game.nds, ds.cia, game.bcci (a
+// bundle of a CIA and the compressed card image), and damaged.cia (a CIA cut
+// inside its TMD). Given a second directory, it writes there the
 // fuzzers' seeds of every layout too: walk-* for the walk, z3ds-* compressed.
 #include <cstdio>
 #include <string>
@@ -78,6 +79,11 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
         {"z3ds-checksums.zcxi", WrapZ3ds(ncch, {.frame_size = 0x400, .checksums = true, .hint = "NCCH"})},
         {"z3ds-3dsx.z3dsx", WrapZ3ds(Wrap3dsx(icn), {.frame_size = 0x1000, .hint = "3DSX"})},
         {"z3ds-dsi.zcia", WrapZ3ds(WrapCia(dsi_rom, {}, false, title), {.frame_size = 0x1000})},
+        // Bundles of each header kind, a folder and a text before the application.
+        {"walk-oldest.bcia", MakeBundle({{"notes.txt", {'x'}}, {"dlc.cia", meta_cia}}, TAR_OLDEST)},
+        {"walk-gnu.bcci", MakeBundle({{"dir", {}, '5'}, {std::string(120, 'g') + ".cxi", ncch}}, TAR_GNU)},
+        {"walk-pax.bcxi", MakeBundle({{std::string(120, 'p') + ".zcxi", WrapZ3ds(ncch)}}, TAR_PAX)},
+        {"walk-ustar.bcci", MakeBundle({{std::string(120, 'u') + "/game.3ds", WrapNcsd(ncch)}}, TAR_USTAR, true)},
     };
     for (uint32_t i = 0; i < 6; i++) {
         seeds.push_back({"walk-sig-" + std::to_string(i) + ".cia",
@@ -113,6 +119,7 @@ int main(int argc, char** argv)
         {"game.zcci", WrapZ3ds(WrapNcsd(ncch))},
         {"game.nds", rom},
         {"ds.cia", WrapCia(rom, {}, false)},
+        {"game.bcci", MakeBundle({{"update.cia", cia}, {"game.zcci", WrapZ3ds(WrapNcsd(ncch))}}, TAR_OLDEST)},
         {"damaged.cia", std::vector<uint8_t>(cia.begin(), cia.begin() + CIA_TMD + 0x100)},
     };
     if (write_kinds(argv[1], kinds) != 0) {
