@@ -505,14 +505,22 @@ TEST_F(Containers, Bundles)
         {"dangling.bcci", 1, "dangling.bcci" + damaged + "a pax header or long name has no member after it.\n", {}},
     };
     for (const auto& row : rows) {
+        // As a file, and on POSIX systems through a pipe, which reads forward only.
         for (bool piped : {false, true}) {
+#ifdef _WIN32
+            if (piped) {
+                continue;
+            }
+#endif
             std::string name = std::string(row.file) + (piped ? " through a pipe" : "");
-            std::string command = std::string(piped ? "cat '" : "< '") + row.file + "' " + (piped ? "| " : "") + "'" +
-                                  BINARY + "' -i /dev/stdin -s s.png -l l.png";
-            ProcessResult r = RunProcess({"/bin/sh", "-c", command}, dir);
+            ProcessResult r = piped ? RunProcess({"/bin/sh", "-c",
+                                                  std::string("cat '") + row.file + "' | '" + BINARY +
+                                                      "' -i /dev/stdin -s s.png -l l.png"},
+                                                 dir)
+                                    : run({"-i", row.file, "-s", "s.png", "-l", "l.png"});
             EXPECT_EQ(row.status, r.status) << name;
             std::string err = row.err;
-            if (!err.empty()) {
+            if (piped && !err.empty()) {
                 err.replace(0, strlen(row.file), "/dev/stdin");
             }
             EXPECT_EQ(err, r.err) << name;
