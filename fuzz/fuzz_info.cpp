@@ -261,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                            banner ? "NDS" : "SMDH",
                            fields[0] & 4 ? "Z3DS" : nullptr,
                            fields[10] & 0x80 ? name.c_str() : nullptr,  // as a bundle's member: any bytes too
+                           fields[10] & 0x40,
                            banner,
                            fields[0] & 8,
                            fields[1] | 0x1000u,

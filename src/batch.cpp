@@ -15,7 +15,7 @@
 // form, every message a line of its own, whatever came before. A PNG that an
 // earlier file of the run wrote is not replaced: game.3dsx and game.cia both
 // derive game.png. Returns the highest status of all.
-static int run_batch_in_order(int argc, char** argv)
+static int run_batch_in_order(int argc, char** argv, KeyRing* keys)
 {
     std::unordered_map<std::string, const char*> written;  // PNG name -> its input
     int worst = EXIT_DONE;
@@ -28,7 +28,7 @@ static int run_batch_in_order(int argc, char** argv)
                 fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
                 status = EXIT_ICON_FAILED;
             } else {
-                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout, nullptr};
+                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout, nullptr, keys};
                 status = RunJob(&job);
                 if (status == EXIT_DONE) {
                     written.emplace(derived_name, argv[i]);
@@ -58,6 +58,7 @@ struct BatchItem {
 // printing, so memory stays bounded by the number of workers.
 struct Batch {
     std::vector<BatchItem> items;
+    KeyRing* keys;
     std::mutex lock;
     std::condition_variable changed;
     size_t next;
@@ -77,7 +78,7 @@ static void convert_batch_item(Batch* batch, size_t i)
         batch->changed.wait(hold, [earlier] { return earlier->done != 0; });
         writer = earlier->writer;
     }
-    Job job = {item->input, {nullptr, item->png.c_str()}, "\n", stdout, &item->messages};
+    Job job = {item->input, {nullptr, item->png.c_str()}, "\n", stdout, &item->messages, batch->keys};
     int status = EXIT_ICON_FAILED;
     if (writer != nullptr) {
         Say(&job, stderr, "Not replacing %s: written from %s in this run.\n", item->png.c_str(), writer);
@@ -142,9 +143,10 @@ static void prepare_batch(int argc, char** argv, Batch* batch)
 
 // "--batch FILE..." on `workers` threads: the same messages, statuses and
 // PNGs as one file after another, the messages printed in argument order.
-static int run_batch_on_workers(int argc, char** argv, unsigned workers)
+static int run_batch_on_workers(int argc, char** argv, unsigned workers, KeyRing* keys)
 {
     Batch batch;
+    batch.keys = keys;
     prepare_batch(argc, argv, &batch);
     batch.next = 0;
     batch.printed = 0;
@@ -199,7 +201,7 @@ static unsigned batch_workers()
     return static_cast<unsigned>(workers);
 }
 
-int RunBatch(int argc, char** argv)
+int RunBatch(int argc, char** argv, KeyRing* keys)
 {
     unsigned workers = batch_workers();
     if (workers == 0) {
@@ -208,5 +210,5 @@ int RunBatch(int argc, char** argv)
     if (static_cast<unsigned>(argc - 2) < workers) {
         workers = static_cast<unsigned>(argc - 2);
     }
-    return workers <= 1 ? run_batch_in_order(argc, argv) : run_batch_on_workers(argc, argv, workers);
+    return workers <= 1 ? run_batch_in_order(argc, argv, keys) : run_batch_on_workers(argc, argv, workers, keys);
 }

@@ -75,7 +75,7 @@ static WalkStatus restore(WalkInput* input, SmdhLocation* location, const Member
 static MemberKind walk_member(WalkInput* input, SmdhLocation* location, BundleWalk* bundle, WalkStatus* status)
 {
     ByteLayer* archive = input->file;
-    ByteLayer* layer = &input->layers[input->layer_count++];
+    ByteLayer* layer = WalkPushLayer(input);
     MemberLayerOpen(layer, &bundle->member_layer, archive, bundle->member.data, bundle->member.size, nullptr, 0);
     input->file = layer;
     *status = WalkReadHead(input, location);
@@ -130,7 +130,7 @@ WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location)
     memcpy(bundle->head, input->head, input->head_size);
     // The archive over the input: its first bytes from the head, as a pipe's
     // cannot be read again.
-    ByteLayer* archive = &input->layers[input->layer_count++];
+    ByteLayer* archive = WalkPushLayer(input);
     MemberLayerOpen(archive, &bundle->archive, input->file, 0, UINT64_MAX, bundle->head, bundle->head_size);
     input->file = archive;
     const size_t archive_count = input->layer_count;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cipher_layer.h"
+#include "crypto.h"
 #include "ds_banner.h"
 #include "ncch.h"
 #include "utils.h"
@@ -34,6 +36,14 @@ const size_t TMD_CONTENT_COUNT = 0x9E - 0x4C;
 const uint64_t TMD_FIRST_CHUNK = 0xC4 + 64 * 0x24;
 const size_t TMD_CHUNK_SIZE = 0x30;
 const uint16_t TMD_CHUNK_ENCRYPTED = 0x0001;
+// Ticket: after its signature block, the fields the title key needs, read
+// in one run from the encrypted title key at 0x7F to the common key's
+// index at 0xB1; offsets below are within that run.
+const uint64_t TICKET_TITLE_KEY = 0x7F;
+const size_t TICKET_FIELDS_SIZE = 0xB2 - 0x7F;
+const size_t TICKET_TITLE_ID = 0x9C - 0x7F;
+const size_t TICKET_KEY_INDEX = 0xB1 - 0x7F;
+const unsigned COMMON_KEYS = 6;
 
 // Rounds `value` up to a multiple of the CIA's section alignment.
 static int align_section(uint64_t value, uint64_t* aligned)
@@ -145,13 +155,97 @@ static void cia_meta_identity(WalkInput* input, uint64_t tmd, uint64_t content, 
     }
 }
 
-// Content 0 of a CIA without a usable meta section, read as an NCCH.
-static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64_t tmd, uint64_t content,
-                                uint64_t content_size)
+// What a ticket gives for its title key: its fields, or why they cannot be had.
+struct TicketFields {
+    const char* damage;  // null when `fields` holds them
+    uint8_t fields[TICKET_FIELDS_SIZE];
+};
+
+// Reads the ticket at `ticket`, which ends where the TMD at `tmd` begins,
+// for the title key of an encrypted content. Read whether or not it is
+// needed, as it lies before the TMD that says so; what goes wrong here is
+// said only where the key is needed.
+static void read_ticket(WalkInput* input, uint64_t ticket, uint64_t tmd, TicketFields* out)
+{
+    SmdhLocation ignored;
+    uint8_t type[4];
+    out->damage = "its ticket is cut short";
+    if (tmd - ticket < sizeof type ||
+        WalkReadHeader(input, &ignored, ticket, type, sizeof type, out->damage) != WALK_FOUND) {
+        return;
+    }
+    uint64_t block = tmd_signature_block(u8_to_u32(type, BIG));
+    if (block == 0) {
+        out->damage = "its ticket has an unknown signature type";
+        return;
+    }
+    // The type was read whole at `ticket`, below 2^63; the rest adds less than 2^12.
+    uint64_t fields = ticket + block + TICKET_TITLE_KEY;
+    if (fields + TICKET_FIELDS_SIZE <= tmd &&
+        WalkReadHeader(input, &ignored, fields, out->fields, TICKET_FIELDS_SIZE, out->damage) == WALK_FOUND) {
+        out->damage = nullptr;
+    }
+}
+
+// The title key of the ticket, decrypted with the common key it names.
+static WalkStatus title_key(WalkInput* input, SmdhLocation* location, const TicketFields* ticket, uint8_t* key)
+{
+    location->encrypted = 1;
+    if (ticket->damage != nullptr || ticket->fields[TICKET_KEY_INDEX] >= COMMON_KEYS) {
+        // Without a key file the file is encrypted, as ever; with one, damaged.
+        KeyLookup state = KeyRingState(input->keys);
+        return state != KEY_FOUND
+                   ? WalkKeyLookup(state, 0, location)
+                   : WalkDamaged(location,
+                                 ticket->damage != nullptr ? ticket->damage : "its ticket names an unknown common key");
+    }
+    uint8_t common[AES_BLOCK];
+    int missing = 0;
+    KeyLookup lookup = KeyRingCommonKey(input->keys, ticket->fields[TICKET_KEY_INDEX], common, &missing);
+    if (lookup == KEY_FOUND) {
+        uint8_t iv[AES_BLOCK] = {0};
+        memcpy(iv, ticket->fields + TICKET_TITLE_ID, 8);
+        memcpy(key, ticket->fields, AES_BLOCK);
+        AesCbcDecrypt(common, iv, key, AES_BLOCK);
+        memset(common, 0, sizeof common);
+    }
+    return WalkKeyLookup(lookup, missing, location);
+}
+
+// Content 0, at `content` and of `size` bytes, whose `header` is neither a
+// plain NCCH's nor a DS ROM image's: decrypted with its title key, which
+// must give one of them, then read through a cipher layer over the file.
+static WalkStatus decrypt_content(WalkInput* input, SmdhLocation* location, const TicketFields* ticket,
+                                  uint64_t content, uint64_t size, uint8_t* header)
+{
+    uint8_t key[AES_BLOCK];
+    WalkStatus status = title_key(input, location, ticket, key);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    const uint8_t iv[AES_BLOCK] = {0};  // content 0's index, then zeros
+    status = WalkDecrypt(input, location, CIPHER_CBC, content, size, key, iv);
+    if (status == WALK_FOUND) {
+        WalkDecryptCopy(input, content, header, NCCH_HEADER_SIZE);
+        if (!NcchHasMagic(header) && !DsIsRomHeader(header, NCCH_HEADER_SIZE)) {
+            status = WALK_KEYS_WRONG;
+        }
+    }
+    memset(key, 0, sizeof key);
+    return status;
+}
+
+// Content 0 of a CIA without a usable meta section, read as an NCCH (or a
+// DS title's DS ROM image); its ticket at `ticket` opens it where it is
+// encrypted.
+static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64_t ticket, uint64_t tmd,
+                                uint64_t content, uint64_t content_size)
 {
     if (content_size == 0) {
         return WALK_NO_ICON;
     }
+    TicketFields fields;
+    read_ticket(input, ticket, tmd, &fields);
     uint16_t type = 0;
     WalkStatus status = tmd_content_0_type(input, location, tmd, &type);
     if (status != WALK_FOUND) {
@@ -165,15 +259,23 @@ static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64
     if (status != WALK_FOUND) {
         return marked_encrypted && !WalkInputFailed(input, status) ? WALK_ENCRYPTED : status;
     }
+    int is_ds = !NcchHasMagic(header) && DsIsRomHeader(header, sizeof header);
+    if (marked_encrypted && !NcchHasMagic(header) && !is_ds) {
+        status = decrypt_content(input, location, &fields, content, content_size, header);
+        if (status != WALK_FOUND) {
+            return status;
+        }
+        is_ds = !NcchHasMagic(header);
+    }
     // A DS title's content is a DS ROM image: its header's CRC holds.
-    if (!NcchHasMagic(header) && DsIsRomHeader(header, sizeof header)) {
+    if (is_ds) {
         if (input->identity != nullptr) {
             DsRomIdentity(header, sizeof header, input->identity, 0);
         }
         return WalkDsRomBanner(location, content, header);
     }
     if (!NcchHasMagic(header)) {
-        return marked_encrypted ? WALK_ENCRYPTED : WALK_NO_ICON;
+        return WALK_NO_ICON;
     }
     NcchIdentity(input->identity, header, 0);
     return NcchIcon(input, location, content, header);
@@ -197,7 +299,7 @@ WalkStatus LocateInCia(WalkInput* input, SmdhLocation* location)
     }
     uint32_t meta_size = u8_to_u32(head + 0x14, LITTLE);
     if (meta_size < CIA_META_WITH_SMDH) {
-        return cia_content_0(input, location, tmd, content, content_size);
+        return cia_content_0(input, location, ticket, tmd, content, content_size);
     }
     if (!WalkAddU64(meta, CIA_META_SMDH_OFFSET, &location->offset) || !WalkAddU64(meta, meta_size, &location->end)) {
         return WalkDamaged(location, "its meta section offset overflows");

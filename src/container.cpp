@@ -6,6 +6,7 @@
 #include "bundle.h"
 #include "cia.h"
 #include "ds_banner.h"
+#include "keys.h"
 #include "ncch.h"
 #include "tar.h"
 #include "utils.h"
@@ -45,6 +46,7 @@ int BeginWalkOn(WalkInput* input, ByteLayer* source)
     input->bundle = nullptr;
     input->kept_smdh = nullptr;
     input->kept_size = 0;
+    input->keys = nullptr;
     LayerStatus status = LayerRead(source, 0, input->head, WALK_HEAD_SIZE, &input->head_size);
     input->position = input->head_size;
     return status == LAYER_OK || status == LAYER_SHORT ? 0 : errno_or(source->error);
@@ -60,6 +62,47 @@ void EndWalk(WalkInput* input)
 {
     WalkLeaveLayers(input, 0);
     EndBundleWalk(input);
+}
+
+WalkStatus WalkKeyLookup(KeyLookup lookup, int missing, SmdhLocation* location)
+{
+    location->encrypted = 1;
+    switch (lookup) {
+    case KEY_FOUND:
+        return WALK_FOUND;
+    case KEY_NO_FILE:
+        return WALK_ENCRYPTED;
+    case KEY_FILE_BAD:
+        return WALK_KEY_FILE_BAD;
+    case KEY_ABSENT:
+        break;
+    }
+    location->missing_key = missing;
+    return WALK_KEY_MISSING;
+}
+
+WalkStatus WalkDecrypt(WalkInput* input, SmdhLocation* location, CipherMode mode, uint64_t start, uint64_t length,
+                       const uint8_t* key, const uint8_t* iv)
+{
+    ByteLayer* layer = WalkPushLayer(input);
+    LayerStatus opened = CipherLayerOpen(layer, input->file, mode, start, length, key, iv);
+    input->file = layer;
+    location->decrypted = 1;
+    if (opened != LAYER_OK) {
+        return WalkLayerFailure(layer, location);
+    }
+    input->head_size = CipherLayerDecryptCopy(layer, 0, input->head, input->head_size);
+    return WALK_FOUND;
+}
+
+size_t WalkDecryptCopy(WalkInput* input, uint64_t offset, uint8_t* bytes, size_t size)
+{
+    return CipherLayerDecryptCopy(input->file, offset, bytes, size);
+}
+
+ByteLayer* WalkPushLayer(WalkInput* input)
+{
+    return &input->layers[input->layer_count++];
 }
 
 void WalkLeaveLayers(WalkInput* input, size_t count)
@@ -258,7 +301,7 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
 {
     location->compression = "Z3DS";
     ByteLayer* below = input->file;
-    ByteLayer* z3ds = &input->layers[input->layer_count++];
+    ByteLayer* z3ds = WalkPushLayer(input);
     input->file = z3ds;
     if (Z3dsLayerOpen(z3ds, below, input->head, input->head_size) != LAYER_OK) {
         return WalkLayerFailure(z3ds, location);
@@ -297,6 +340,9 @@ WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location)
     location->encrypted_unless_smdh = 0;
     location->damage = nullptr;
     location->error = 0;
+    location->encrypted = 0;
+    location->decrypted = 0;
+    location->missing_key = 0;
     location->member = nullptr;
     location->member_start = 0;
     input->smdh_item = nullptr;
@@ -367,6 +413,10 @@ static WalkStatus read_found_smdh(WalkInput* input, SmdhLocation* location, uint
 WalkStatus ReadSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size)
 {
     WalkStatus status = read_found_smdh(input, location, bytes, size);
+    if (location->decrypted && status == WALK_DAMAGED && !WalkInputFailed(input, status)) {
+        location->damage = nullptr;
+        return WALK_KEYS_WRONG;  // what the keys decrypted is no icon
+    }
     if (location->encrypted_unless_smdh && status != WALK_FOUND && !WalkInputFailed(input, status)) {
         location->damage = nullptr;
         return WALK_ENCRYPTED;

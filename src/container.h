@@ -14,6 +14,8 @@
 #include <cstdio>
 
 #include "byte_layer.h"
+#include "cipher_layer.h"
+#include "keys.h"
 #include "metadata.h"
 #include "stream_layer.h"
 #include "z3ds.h"
@@ -34,13 +36,18 @@ enum WalkStatus {
     WALK_ENCRYPTED,   // the icon lies in content that is encrypted
     WALK_DAMAGED,     // a header is impossible; `damage` says how
     WALK_UNREADABLE,  // a read failed; `error` holds the errno value
+    // The icon lies in encrypted content, and the user's key file...
+    WALK_KEY_MISSING,   // lacks a key it needs: `missing_key`
+    WALK_KEYS_WRONG,    // gives keys that do not open it
+    WALK_KEY_FILE_BAD,  // cannot be used (the key set says why)
 };
 
-// The most layers the walk stacks over its input: a bundle, its member, and
-// a Z3DS file inside that.
-const size_t WALK_MAX_LAYERS = 4;
+// The most layers the walk stacks over its input: a bundle, its member, a
+// Z3DS file inside that, a CIA content's cipher and an NCCH's inside it.
+const size_t WALK_MAX_LAYERS = 6;
 
 struct BundleWalk;
+struct KeyRing;
 
 // An input as the walk reads it: every byte through `file`, the top layer
 // of bytes, which gives the bytes of the file walked whatever lies beneath.
@@ -68,6 +75,9 @@ struct WalkInput {
     int members_only;
     const uint8_t* kept_smdh;
     size_t kept_size;
+    // The user's key file, read when encrypted content is met; null (as
+    // BeginWalk leaves it) reads none: encrypted content stays WALK_ENCRYPTED.
+    KeyRing* keys;
     // Where LocateSmdh stores the title's identity, zeroed first; null (as
     // BeginWalk leaves it) reads nothing for it. The identity's headers all
     // lie ahead of the SMDH, so a pipe gives what the file gives.
@@ -88,6 +98,9 @@ struct SmdhLocation {
     int encrypted_unless_smdh;
     const char* damage;  // WALK_DAMAGED: a short clause, such as "its ExeFS lies past its end"
     int error;           // WALK_UNREADABLE: the errno value (never 0)
+    int encrypted;       // the icon lies behind encryption, whether or not the keys open it
+    int decrypted;       // a cipher layer gives its bytes: a bad SMDH means the keys do not open it
+    int missing_key;     // WALK_KEY_MISSING: the KeyName
     // In a bundle: the name of the member walked, valid until EndWalk, and
     // where its data starts in the bundle; null for any other file. Every
     // offset above is in that member.
@@ -133,6 +146,29 @@ const char* SmdhFormatName(SmdhFormat format);
 // Follows the file walked, whose head has been read, to its SMDH, as
 // LocateSmdh does but for a bundle (a file inside a bundle is none).
 WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location);
+
+// What a lookup in the key file (keys.h) means to the walk, where the icon
+// lies behind encryption: WALK_FOUND with the key made, WALK_ENCRYPTED
+// without a key file, WALK_KEY_FILE_BAD, or WALK_KEY_MISSING naming the
+// `missing` key.
+WalkStatus WalkKeyLookup(KeyLookup lookup, int missing, SmdhLocation* location);
+
+// Stacks a cipher layer (cipher_layer.h) over the file walked, decrypting
+// the region of `length` bytes at `start` with `key` and `iv`, and walks the
+// bytes it gives from here on: the head's bytes too. Returns WALK_FOUND, or
+// the layer's failure.
+WalkStatus WalkDecrypt(WalkInput* input, SmdhLocation* location, CipherMode mode, uint64_t start, uint64_t length,
+                       const uint8_t* key, const uint8_t* iv);
+
+// Decrypts in place `size` bytes at `bytes` that the walk read at `offset`
+// before its cipher layer was stacked, as that layer gives them. Returns how
+// many of them, from the first, it could (see CipherLayerDecryptCopy).
+size_t WalkDecryptCopy(WalkInput* input, uint64_t offset, uint8_t* bytes, size_t size);
+
+// The next free layer, for a step that stacks one over the file walked (and
+// then walks it: `input->file`). The walk stacks one of each kind at most,
+// within WALK_MAX_LAYERS.
+ByteLayer* WalkPushLayer(WalkInput* input);
 
 // Reads the head anew from the file walked, once a layer is stacked:
 // WALK_FOUND, or the broken layer's damage or failure.

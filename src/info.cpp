@@ -41,6 +41,7 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
                            SmdhFormatName(location->format),
                            location->compression,
                            opened->in_bundle ? opened->member.c_str() : nullptr,
+                           location->encrypted,
                            location->banner,
                            !location->in_item,
                            location->offset,
@@ -53,13 +54,13 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     return EXIT_DONE;
 }
 
-int RunInfo(int argc, char** argv)
+int RunInfo(int argc, char** argv, KeyRing* keys)
 {
     int worst = EXIT_DONE;
     int described = 0;
     fputc('[', stdout);
     for (int i = 2; i < argc; i++) {
-        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr};
+        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr, keys};
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;

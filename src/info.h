@@ -3,10 +3,13 @@
 #ifndef GALLIVOX_INFO_H
 #define GALLIVOX_INFO_H
 
+#include "keys.h"
+
 // Runs "--info FILE..." (argv[1] is "--info"): an object for each file whose
 // titles can be read, in argument order; the other files get their messages
 // on standard error. Returns the highest status of all the files, or
-// EXIT_ICON_FAILED when standard output cannot be written.
-int RunInfo(int argc, char** argv);
+// EXIT_ICON_FAILED when standard output cannot be written. Encrypted files
+// are opened with `keys`.
+int RunInfo(int argc, char** argv, KeyRing* keys);
 
 #endif

@@ -39,6 +39,30 @@ void Say(const Job* job, FILE* stream, const char* format, ...)
     va_end(args);
 }
 
+// Prints why the user's keys do not open an encrypted input: the key file
+// and the key it lacks, or why it cannot be used; never a key's value.
+static void report_key_failure(const Job* job, WalkStatus status, const SmdhLocation* location)
+{
+    if (status == WALK_KEYS_WRONG) {
+        Say(job, stderr, "%s is encrypted, and the keys do not open it.\n", job->input);
+        return;
+    }
+    const KeySet* keys = KeyRingSet(job->keys);  // only a key file makes the other two
+    const char* path = keys->path.c_str();
+    if (status == WALK_KEY_FILE_BAD) {
+        Say(job, stderr, "%s is encrypted; the key file %s cannot be used: %s.\n", job->input, path,
+            keys->problem.c_str());
+    } else if (location->missing_key == KEY_CONSTANT && !keys->ini) {
+        Say(job, stderr,
+            "%s is encrypted; the key file %s has no generatorConstant (an older emulator's file lacks it: "
+            "add its line, see README).\n",
+            job->input, path);
+    } else {
+        Say(job, stderr, "%s is encrypted; the key file %s has no %s.\n", job->input, path,
+            KeyFileName(keys, location->missing_key).c_str());
+    }
+}
+
 // Prints why the walk found no SMDH; returns the status to stop with.
 static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLocation* location)
 {
@@ -54,6 +78,11 @@ static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLoca
         return EXIT_USAGE;
     case WALK_DAMAGED:
         Say(job, stderr, "%s is damaged: %s.\n", job->input, location->damage);
+        return EXIT_USAGE;
+    case WALK_KEY_MISSING:
+    case WALK_KEYS_WRONG:
+    case WALK_KEY_FILE_BAD:
+        report_key_failure(job, status, location);
         return EXIT_USAGE;
     case WALK_UNREADABLE:
     case WALK_FOUND:
@@ -97,6 +126,7 @@ static int find_smdh(const Job* job, OpenedInput* opened)
         Say(job, stderr, "Could not read %s: %s\n", job->input, strerror(error));
     } else {
         walk.identity = opened->identity;
+        walk.keys = job->keys;
         status = walk_to_smdh(job, &walk, opened);
         // The member's name lives in the walk: kept beyond its end.
         opened->in_bundle = opened->location.member != nullptr;

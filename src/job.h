@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "container.h"
+#include "keys.h"
 #include "main.h"
 
 // Exit statuses of the process.
@@ -50,6 +51,7 @@ struct Job {
     const char* line_end;
     FILE* open_failures;
     std::vector<Message>* messages;  // null: each message goes straight out
+    KeyRing* keys;                   // the key file for encrypted inputs; null: none
 };
 
 // A job's message, kept for its turn where several workers run a batch.

@@ -217,13 +217,13 @@ static void parse_options(int argc, char** argv, Job* job)
 }
 
 // The one-argument form: the large icon of `input`, beside it as NAME.png.
-static int run_beside(const char* input)
+static int run_beside(const char* input, KeyRing* keys)
 {
     char derived_name[DERIVED_NAME_SIZE] = {0};
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr};
+    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys};
     return RunJob(&job);
 }
 
@@ -278,6 +278,8 @@ static void print_help()
 int GallivoxMain(int argc, char** argv)
 {
     platform_ignore_file_size_signal();
+    // The user's key file, read only when an encrypted file is met.
+    KeyRing keys;
     if (argc <= 1) {
         puts("Gallivox v0.4 by Orrimand");
         printf("Usage: %s -i <ICN File> -l <Large Icon> -s <Small Icon>\n", argc == 1 ? argv[0] : "gallivox");
@@ -292,19 +294,19 @@ int GallivoxMain(int argc, char** argv)
         return EXIT_DONE;
     }
     if (argc == 2) {
-        return run_beside(argv[1]);
+        return run_beside(argv[1], &keys);
     }
-    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr};
+    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys};
     parse_options(argc, argv, &job);
     // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {
-        return RunBatch(argc, argv);
+        return RunBatch(argc, argv, &keys);
     }
     if (job.input == nullptr && strcmp(argv[1], "--info") == 0) {
-        return RunInfo(argc, argv);
+        return RunInfo(argc, argv, &keys);
     }
     if (job.input == nullptr && strcmp(argv[1], "--thumbnail") == 0) {
-        return RunThumbnail(argc, argv);
+        return RunThumbnail(argc, argv, &keys);
     }
     if (job.input == nullptr) {
         fputs("No input ICN data specified.", stderr);

@@ -366,7 +366,7 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
     } else {
         fputs("null", out);
     }
-    fputs(",\n", out);
+    fprintf(out, ",\n    \"encrypted\": %s,\n", json_bool(file->encrypted));
     write_number(out, "smdh_offset", file->has_offset && !file->is_banner, file->offset);
     write_number(out, "banner_offset", file->has_offset && file->is_banner, file->offset);
     write_identity(out, file->identity);

@@ -71,6 +71,7 @@ struct SmdhFileFacts {
     const char* format;       // "SMDH", "3DSX", "CIA", "NCSD", "NCCH", "NDS" or "NDS-BANNER"
     const char* compression;  // "Z3DS", or null for an uncompressed file
     const char* member;       // the bundle's member that holds the SMDH (any bytes), or null
+    int encrypted;            // the SMDH lay behind encryption
     // A DS banner in the SMDH's place: the SMDH's own keys are then null,
     // and the metadata holds the banner's titles.
     int is_banner;

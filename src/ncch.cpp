@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cipher_layer.h"
+#include "crypto.h"
 #include "utils.h"
 
 const uint8_t LITTLE = 1;
@@ -10,6 +12,15 @@ const uint8_t LITTLE = 1;
 const size_t NCCH_MEDIA_UNIT_SHIFT = 0x18E;  // flags[6]
 const size_t NCCH_CRYPTO_FLAGS = 0x18F;      // flags[7]
 const uint8_t NCCH_NO_CRYPTO = 0x04;
+const uint8_t NCCH_FIXED_KEY = 0x01;
+// The ExeFS's key and counter: the KeyY is the signature's first 16 bytes.
+const size_t NCCH_KEY_Y = 0x000;
+const size_t NCCH_PARTITION_ID = 0x108;
+const size_t NCCH_VERSION = 0x112;
+const uint8_t COUNTER_EXEFS = 2;
+// A program ID with this bit of its high word is a system title's, whose
+// fixed key is the console's own and in no key file.
+const uint64_t SYSTEM_TITLE_BIT = uint64_t(0x10) << 32;
 const size_t NCCH_EXEFS_OFFSET = 0x1A0;
 const size_t NCCH_EXEFS_SIZE = 0x1A4;
 const size_t NCSD_PARTITION_0 = 0x120;
@@ -60,20 +71,10 @@ static int exefs_names_plain(const uint8_t* header)
     return 1;
 }
 
-// Finds the `icon` entry of the ExeFS that starts at `exefs` and holds
-// `exefs_size` bytes, and sets the SMDH's place from it. With `plain_names`,
-// a header whose names are not plain is WALK_ENCRYPTED.
-static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t exefs, uint64_t exefs_size,
-                             int plain_names)
+// Sets the SMDH's place from the `icon` entry of the ExeFS `header` (read
+// at `exefs`, whose `exefs_size` bytes hold it), or WALK_NO_ICON.
+static WalkStatus icon_entry(SmdhLocation* location, const uint8_t* header, uint64_t exefs, uint64_t exefs_size)
 {
-    uint8_t header[EXEFS_HEADER_SIZE];
-    WalkStatus status = WalkReadHeader(input, location, exefs, header, sizeof header, "its ExeFS lies past its end");
-    if (status != WALK_FOUND) {
-        return status;
-    }
-    if (plain_names && !exefs_names_plain(header)) {
-        return WALK_ENCRYPTED;
-    }
     for (size_t i = 0; i < EXEFS_ENTRIES; i++) {
         const uint8_t* entry = header + i * EXEFS_ENTRY_SIZE;
         if (memcmp(entry, EXEFS_ICON_NAME, sizeof EXEFS_ICON_NAME) != 0) {
@@ -85,13 +86,92 @@ static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t 
         if (exefs_size < EXEFS_HEADER_SIZE || file_offset + file_size > exefs_size - EXEFS_HEADER_SIZE) {
             return WalkDamaged(location, "its icon entry lies outside its ExeFS");
         }
-        // The header was just read whole at `exefs`, which so lies below
-        // 2^63; the entry adds less than 2^34: no sum overflows.
+        // The header was read whole at `exefs`, which so lies below 2^63;
+        // the entry adds less than 2^34: no sum overflows.
         location->offset = exefs + EXEFS_HEADER_SIZE + file_offset;
         location->end = location->offset + file_size;
         return WALK_FOUND;
     }
     return WALK_NO_ICON;
+}
+
+// The ExeFS key of the NCCH `header`: the fixed zero key where it says so
+// (but for a system title's), else the scrambled key from KeyX 0x2C and the
+// NCCH's KeyY. WALK_FOUND, or why there is none.
+static WalkStatus exefs_key(WalkInput* input, SmdhLocation* location, const uint8_t* header, uint8_t* key)
+{
+    location->encrypted = 1;
+    if (header[NCCH_CRYPTO_FLAGS] & NCCH_FIXED_KEY) {
+        if (u8_to_u64(header + NCCH_PROGRAM_ID, LITTLE) & SYSTEM_TITLE_BIT) {
+            return WALK_ENCRYPTED;
+        }
+        memset(key, 0, AES_BLOCK);
+        return WALK_FOUND;
+    }
+    int missing = 0;
+    KeyLookup lookup = KeyRingNormalKey(input->keys, KEY_2C_X, header + NCCH_KEY_Y, key, &missing);
+    return WalkKeyLookup(lookup, missing, location);
+}
+
+// The counter of the ExeFS's first block, which lies `exefs` bytes into the
+// NCCH `header`'s image: version 1 counts it in bytes, the others by kind.
+static void exefs_counter(const uint8_t* header, uint64_t exefs, uint8_t* counter)
+{
+    memset(counter, 0, AES_BLOCK);
+    const uint8_t* partition = header + NCCH_PARTITION_ID;
+    if (u8_to_u16(header + NCCH_VERSION, LITTLE) == 1) {
+        memcpy(counter, partition, 8);
+        u32_to_u8(counter + 12, static_cast<uint32_t>(exefs), 0);
+        return;
+    }
+    for (int i = 0; i < 8; i++) {
+        counter[i] = partition[7 - i];
+    }
+    counter[8] = COUNTER_EXEFS;
+}
+
+// The ExeFS at `exefs` of the NCCH `header` at `base`, whose header
+// `exefs_header` does not read as plain: decrypted with the key it needs,
+// its icon then read through a cipher layer over the file. WALK_FOUND, or
+// why not: no key, or keys that give no plain header.
+static WalkStatus decrypt_exefs(WalkInput* input, SmdhLocation* location, uint64_t base, const uint8_t* header,
+                                uint64_t exefs, uint64_t exefs_size, uint8_t* exefs_header)
+{
+    uint8_t key[AES_BLOCK];
+    WalkStatus status = exefs_key(input, location, header, key);
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    uint8_t counter[AES_BLOCK];
+    exefs_counter(header, exefs - base, counter);
+    status = WalkDecrypt(input, location, CIPHER_CTR, exefs, exefs_size, key, counter);
+    if (status == WALK_FOUND) {
+        WalkDecryptCopy(input, exefs, exefs_header, EXEFS_HEADER_SIZE);
+        status =
+            exefs_names_plain(exefs_header) ? icon_entry(location, exefs_header, exefs, exefs_size) : WALK_KEYS_WRONG;
+    }
+    memset(key, 0, sizeof key);
+    return status == WALK_DAMAGED ? WALK_KEYS_WRONG : status;
+}
+
+// Finds the `icon` entry of the ExeFS at `exefs` of the NCCH `header` at
+// `base`, whose `exefs_size` bytes hold it, and sets the SMDH's place from
+// it. Where the NCCH is `marked_encrypted`, a header whose names are not
+// plain is decrypted with the user's keys, and `*keyed` set.
+static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t base, const uint8_t* header,
+                             uint64_t exefs, uint64_t exefs_size, int marked_encrypted, int* keyed)
+{
+    uint8_t exefs_header[EXEFS_HEADER_SIZE];
+    WalkStatus status =
+        WalkReadHeader(input, location, exefs, exefs_header, sizeof exefs_header, "its ExeFS lies past its end");
+    if (status != WALK_FOUND) {
+        return status;
+    }
+    if (marked_encrypted && !exefs_names_plain(exefs_header)) {
+        *keyed = 1;
+        return decrypt_exefs(input, location, base, header, exefs, exefs_size, exefs_header);
+    }
+    return icon_entry(location, exefs_header, exefs, exefs_size);
 }
 
 void NcchIdentity(TitleIdentity* identity, const uint8_t* header, int with_program_id)
@@ -122,17 +202,19 @@ WalkStatus NcchIcon(WalkInput* input, SmdhLocation* location, uint64_t base, con
     // unless a tool decrypted it and left the flags: then its header reads
     // as plain, its icon entry lies inside it, and (checked when the SMDH is
     // read) the icon begins with SMDH. Encrypted bytes pass that by chance
-    // almost never.
+    // almost never. A header that does not read as plain is decrypted with
+    // the user's keys, and must then pass the same checks.
     int marked_encrypted = (header[NCCH_CRYPTO_FLAGS] & NCCH_NO_CRYPTO) == 0;
     uint64_t exefs = 0;
+    int keyed = 0;
     // A unit of at most 2^32 times a u32 stays below 2^64.
     WalkStatus status = WALK_DAMAGED;
     if (!WalkAddU64(base, exefs_units * unit, &exefs)) {
         WalkDamaged(location, "its ExeFS offset overflows");
     } else {
-        status = exefs_icon(input, location, exefs, size_units * unit, marked_encrypted);
+        status = exefs_icon(input, location, base, header, exefs, size_units * unit, marked_encrypted, &keyed);
     }
-    if (!marked_encrypted || WalkInputFailed(input, status)) {
+    if (!marked_encrypted || WalkInputFailed(input, status) || keyed) {
         return status;
     }
     location->damage = nullptr;

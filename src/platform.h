@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Longest part of an output's name carried into the name of its temporary
 // file, so that ".NAME.XXXXXX" fits in a directory entry on any file system.
@@ -65,6 +66,11 @@ enum PlatformLengthResult {
 // Makes the existing file `path` exactly `length` bytes long, cutting it or
 // growing it (with zero bytes); never creates a file.
 PlatformLengthResult platform_set_file_length(const char* path, uint64_t length);
+
+// The path of `name` in the user's configuration folder for `folder`:
+// $XDG_CONFIG_HOME/folder/name, by default ~/.config/folder/name; on
+// Windows %APPDATA%\folder\name. Empty when the environment names none.
+std::string platform_config_path(const char* folder, const char* name);
 
 // Creates the directory `path`; returns 0, or -1 when it exists or cannot be made.
 int platform_make_directory(const char* path);

@@ -255,6 +255,16 @@ int platform_fill_empty_file(const char* path, const unsigned char* data, size_t
     return error;
 }
 
+std::string platform_config_path(const char* folder, const char* name)
+{
+    const char* config = getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        return std::string(config) + "/" + folder + "/" + name;
+    }
+    const char* home = getenv("HOME");
+    return home != nullptr && home[0] != 0 ? std::string(home) + "/.config/" + folder + "/" + name : "";
+}
+
 void platform_ignore_file_size_signal()
 {
     signal(SIGXFSZ, SIG_IGN);

@@ -286,6 +286,12 @@ int platform_fill_empty_file(const char* path, const unsigned char* data, size_t
     return error;
 }
 
+std::string platform_config_path(const char* folder, const char* name)
+{
+    const char* appdata = getenv("APPDATA");
+    return appdata != nullptr && appdata[0] != 0 ? std::string(appdata) + "\\" + folder + "\\" + name : "";
+}
+
 void platform_ignore_file_size_signal() {}
 
 int platform_seek_absolute(FILE* stream, int64_t offset)

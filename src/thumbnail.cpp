@@ -91,7 +91,7 @@ static int write_thumbnail(const Job* job, OpenedInput* opened, unsigned size)
     return ReportIconStatus(job, SLOT_LARGE, output, result) ? EXIT_DONE : EXIT_ICON_FAILED;
 }
 
-int RunThumbnail(int argc, char** argv)
+int RunThumbnail(int argc, char** argv, KeyRing* keys)
 {
     if (argc != 5) {
         fprintf(stderr, "Usage: %s --thumbnail SIZE INPUT OUTPUT\n", argv[0]);
@@ -102,7 +102,7 @@ int RunThumbnail(int argc, char** argv)
         fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
         return EXIT_USAGE;
     }
-    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr};
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys};
     OpenedInput opened;
     opened.identity = nullptr;
     int status = OpenInput(&job, &opened);

@@ -42,6 +42,10 @@ protected:
     void SetUp() override
     {
         dir = MakeScratchDir();
+        // No key file but a test's own: none from the machine's user.
+        SetEnvironment("GALLIVOX_KEYS", nullptr);
+        SetEnvironment("XDG_CONFIG_HOME", dir.c_str());
+        SetEnvironment("APPDATA", dir.c_str());
         small = PatternPixels(24, 11);
         large = PatternPixels(48, 12);
         icn = MakeIcn(small, large);

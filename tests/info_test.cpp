@@ -33,7 +33,7 @@ size_t title_at(size_t language, int text)
 std::string object(const std::string& file, const std::string& fields)
 {
     std::string defaults =
-        R"("format": "SMDH", "compression": null, "bundle": null, "smdh_offset": 0, "banner_offset": null, "title_id": null, "product_code": null,
+        R"("format": "SMDH", "compression": null, "bundle": null, "encrypted": false, "smdh_offset": 0, "banner_offset": null, "title_id": null, "product_code": null,
         "maker_code": null, "title_version": null, "version": 0, "titles": {}, "ratings": {},
         "region_lockout": 0, "regions": [], "flags": 0, "flag_names": [], "eula_version": "0.0",
         "icons": {"small": true, "large": true}, "animation": null)";

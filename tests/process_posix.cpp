@@ -87,3 +87,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     RemoveTree(capture_dir);
     return result;
 }
+
+void SetEnvironment(const char* name, const char* value)
+{
+    if (value == nullptr) {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+}

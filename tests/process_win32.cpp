@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "support.h"
@@ -93,4 +94,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     result.err = TakeFileText(capture_dir + "\\stderr");
     RemoveTree(capture_dir);
     return result;
+}
+
+void SetEnvironment(const char* name, const char* value)
+{
+    _putenv_s(name, value == nullptr ? "" : value);  // an empty value removes it
 }

@@ -33,6 +33,10 @@ struct ProcessResult {
 // GALLIVOX_TEST_WRAPPER names a command to run it under (valgrind, say).
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd, uint64_t file_size_limit = 0);
 
+// Sets the environment variable `name` for this process and the programs it
+// starts; a null `value` removes it.
+void SetEnvironment(const char* name, const char* value);
+
 // An ICN file whose 24×24 and 48×48 icons hold the given row-order pixels.
 std::vector<uint8_t> MakeIcn(const std::vector<uint16_t>& small, const std::vector<uint16_t>& large);
 

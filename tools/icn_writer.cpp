@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include <nettle/aes.h>
+#include <nettle/cbc.h>
+#include <nettle/ctr.h>
 #include <zstd.h>
 
 static size_t bit(size_t value, unsigned index)
@@ -353,6 +356,62 @@ std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFi
     }
     rom.insert(rom.end(), banner.begin(), banner.end());
     return rom;
+}
+
+// ---- Encrypted files ---------------------------------------------------------
+
+std::vector<uint8_t> EncryptNcch(std::vector<uint8_t> ncch, const uint8_t* key, uint16_t version, uint64_t partition_id,
+                                 const uint8_t* key_y, bool fixed_key)
+{
+    memcpy(&ncch[0], key_y, 16);
+    put_le(ncch, 0x108, partition_id, 8);
+    put_le(ncch, 0x112, version, 2);
+    ncch[0x18F] = fixed_key ? 0x01 : 0x00;
+    std::vector<uint8_t> counter(16);
+    if (version == 1) {
+        std::copy_n(ncch.begin() + 0x108, 8, counter.begin());
+        put_be(counter, 12, NCCH_EXEFS, 4);
+    } else {
+        put_be(counter, 0, partition_id, 8);
+        counter[8] = 2;
+    }
+    aes128_ctx context;
+    aes128_set_encrypt_key(&context, key);
+    size_t exefs_size = ncch.size() - NCCH_EXEFS;  // WrapNcch's ExeFS runs to the end
+    ctr_crypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_encrypt), 16, counter.data(), exefs_size,
+              &ncch[NCCH_EXEFS], &ncch[NCCH_EXEFS]);
+    return ncch;
+}
+
+// Encrypts `size` bytes (a multiple of 16) at `data` in place, AES-128-CBC.
+static void cbc_encrypt_in_place(const uint8_t* key, const uint8_t* iv, uint8_t* data, size_t size)
+{
+    aes128_ctx context;
+    aes128_set_encrypt_key(&context, key);
+    uint8_t chain[16];
+    memcpy(chain, iv, 16);
+    cbc_encrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_encrypt), 16, chain, size, data, data);
+}
+
+std::vector<uint8_t> WrapEncryptedCia(const std::vector<uint8_t>& content, const uint8_t* title_key,
+                                      const uint8_t* common_key, uint8_t index, uint64_t title_id)
+{
+    std::vector<uint8_t> padded = content;
+    padded.resize((padded.size() + 15) / 16 * 16);
+    const uint8_t content_iv[16] = {0};  // content 0's index, then zeros
+    cbc_encrypt_in_place(title_key, content_iv, padded.data(), padded.size());
+    std::vector<uint8_t> file = WrapCia(padded, {}, true);
+    // The ticket, after the certificates: signature type 0x10004 (0x140 bytes).
+    const size_t ticket = 0x2A40;
+    const size_t fields = ticket + 0x140;
+    put_be(file, ticket, 0x10004, 4);
+    put_be(file, fields + 0x9C, title_id, 8);
+    file[fields + 0xB1] = index;
+    uint8_t ticket_iv[16] = {0};
+    memcpy(ticket_iv, &file[fields + 0x9C], 8);
+    memcpy(&file[fields + 0x7F], title_key, 16);
+    cbc_encrypt_in_place(common_key, ticket_iv, &file[fields + 0x7F], 16);
+    return file;
 }
 
 // ---- Bundles -----------------------------------------------------------------

@@ -138,6 +138,20 @@ void FixDsBannerCrcs(std::vector<uint8_t>& banner);
 const size_t DS_ROM_BANNER = 0x1000;
 std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFields& title = {}, bool dsi = false);
 
+// ---- Encrypted files, with made-up keys ---------------------------------------
+// The NCCH `ncch` (as WrapNcch writes it, `plain` false) with its ExeFS
+// encrypted as the console encrypts it: AES-128-CTR with `key`, the counter
+// that its `version` (0, 1 or 2) makes from `partition_id`; its first 16
+// bytes set to `key_y`, and FixedCryptoKey set where `fixed_key`.
+std::vector<uint8_t> EncryptNcch(std::vector<uint8_t> ncch, const uint8_t* key, uint16_t version, uint64_t partition_id,
+                                 const uint8_t* key_y, bool fixed_key);
+
+// A CIA without a meta section whose content 0 is `content` encrypted with
+// AES-128-CBC and `title_key`; its ticket holds the title key encrypted
+// with `common_key`, common key `index`, for `title_id`.
+std::vector<uint8_t> WrapEncryptedCia(const std::vector<uint8_t>& content, const uint8_t* title_key,
+                                      const uint8_t* common_key, uint8_t index, uint64_t title_id);
+
 // ---- Bundles: tar archives of the files above ------------------------------
 // The header kinds: the oldest (no magic, as the emulator's own library
 // writes), POSIX ustar (a long name split into prefix/name), GNU (a long
