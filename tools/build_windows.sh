@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the self-contained Windows executable build-windows/gallivox.exe
-# (and its test programs) with MinGW-w64. LodePNG and zstd are built from
+# (and its test programs) with MinGW-w64. LodePNG, zstd and nettle's AES are built from
 # Debian's own source packages, fetched into the build tree from the Debian archive that
 # this machine's apt sources already name. Run as root on Debian 12; when
 # apt has no deb-src entry yet, one is added beside each Debian entry, in
@@ -68,9 +68,11 @@ fetch_source() {
 
 lodepng_dir=$(fetch_source lodepng lodepng.cpp)
 zstd_dir=$(fetch_source libzstd lib/zstd.h)
+nettle_dir=$(fetch_source nettle aes128-encrypt.c)
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DGALLIVOX_LODEPNG_SOURCE="$lodepng_dir" -DGALLIVOX_ZSTD_SOURCE="$zstd_dir" -DGALLIVOX_WERROR=ON
+    -DGALLIVOX_LODEPNG_SOURCE="$lodepng_dir" -DGALLIVOX_ZSTD_SOURCE="$zstd_dir" -DGALLIVOX_NETTLE_SOURCE="$nettle_dir" \
+    -DGALLIVOX_WERROR=ON
 cmake --build "$build" -j2
 echo "gallivox.exe: $build/gallivox.exe"
 
