@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "container.h"
+#include "icn_writer.h"
+#include "keys.h"
 
 namespace {
 
@@ -42,6 +45,22 @@ struct Walked {
     std::vector<uint8_t> smdh;
 };
 
+// A made-up key file that opens the encrypted seeds (the fixed zero key
+// needs none), so that what garbage decrypts to is walked too.
+KeyRing* made_up_keys()
+{
+    static KeyRing ring;
+    std::string text = "[Keys]\nctr-scrambler=000102030405060708090a0b0c0d0e0f\n"
+                       "ctr-Slot0x2CKeyX=f0e0d0c0b0a090807060504030201000\nctr-Slot0x3DKeyNormal-0=";
+    char digits[3];
+    for (uint8_t byte : MADE_UP_COMMON_KEY) {
+        snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    KeyRingFromText(&ring, "made-up.conf", text + "\n");
+    return &ring;
+}
+
 Walked walk_stream(FILE* stream, int seekable, TitleIdentity* identity)
 {
     Require(stream != nullptr, "cannot open a stream");
@@ -49,6 +68,7 @@ Walked walk_stream(FILE* stream, int seekable, TitleIdentity* identity)
     WalkInput input;
     Require(BeginWalk(&input, stream, seekable) == 0, "the first read failed");
     input.identity = identity;
+    input.keys = made_up_keys();
     w.status = LocateSmdh(&input, &w.location);
     if (w.status == WALK_FOUND) {
         w.smdh.resize(SMDH_SIZE);

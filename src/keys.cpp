@@ -251,3 +251,12 @@ KeyLookup KeyRingCommonKey(KeyRing* ring, unsigned index, uint8_t* normal, int* 
     }
     return KeyRingNormalKey(ring, KEY_3D_X, set->keys[KEY_COMMON_Y + index], normal, missing);
 }
+
+void KeyRingFromText(KeyRing* ring, const std::string& path, const std::string& text)
+{
+    std::call_once(ring->once, [ring, &path, &text] {
+        ring->set.path = path;
+        memset(ring->set.has, 0, sizeof ring->set.has);
+        parse(text, &ring->set);
+    });
+}

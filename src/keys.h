@@ -52,6 +52,10 @@ struct KeyRing {
 // Safe to call from several threads.
 const KeySet* KeyRingSet(KeyRing* ring);
 
+// Makes `ring` hold the keys of the key file text `text`, as if read from a
+// file of that name `path` (for a caller that holds the text already).
+void KeyRingFromText(KeyRing* ring, const std::string& path, const std::string& text);
+
 // Reads and parses the key file at `path` into `set` (KEYS_LOADED or
 // KEYS_BAD); with `must_exist` 0, a file that does not exist is KEYS_NONE.
 void LoadKeyFile(const std::string& path, int must_exist, KeySet* set);

@@ -523,7 +523,7 @@ TEST_F(Containers, Bundles)
             if (piped && !err.empty()) {
                 err.replace(0, strlen(row.file), "/dev/stdin");
             }
-            EXPECT_EQ(err, r.err) << name;
+            EXPECT_EQ(Native(err), r.err) << name;
             for (const Output& o : row.written) {
                 EXPECT_EQ(ExpectedImage(o.slot == 's' ? small : large), DecodePngFile(dir + "/" + o.path).rgba) << name;
             }

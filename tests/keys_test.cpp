@@ -210,7 +210,7 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
         bool ds = strcmp(row.file, "ds.cia") == 0;
         ProcessResult r = run({"-i", row.file, "-l", "l.png"});
         EXPECT_EQ(row.status, r.status) << name;
-        EXPECT_EQ(row.err, r.err) << name;
+        EXPECT_EQ(Native(row.err), r.err) << name;
         if (row.status != 1) {
             std::vector<uint8_t> expected = ds ? ExpectedDsImage(DsTestBanner(1)) : ExpectedImage(large);
             EXPECT_EQ(expected, DecodePngFile(dir + "/l.png").rgba) << name;

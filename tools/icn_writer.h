@@ -139,6 +139,14 @@ const size_t DS_ROM_BANNER = 0x1000;
 std::vector<uint8_t> MakeDsRom(const std::vector<uint8_t>& banner, const TitleFields& title = {}, bool dsi = false);
 
 // ---- Encrypted files, with made-up keys ---------------------------------------
+// A made-up common key 0, given as its normal key (the INI key file's
+// ctr-Slot0x3DKeyNormal-0), and a made-up title key: for seeds that a key
+// file opens without the scrambler.
+const uint8_t MADE_UP_COMMON_KEY[16] = {0x3c, 0x5a, 0x96, 0x0f, 0xe1, 0x2d, 0x4b, 0x87,
+                                        0x78, 0xb4, 0xd2, 0x1e, 0xf0, 0x69, 0xa5, 0xc3};
+const uint8_t MADE_UP_TITLE_KEY[16] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+                                       0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x01};
+
 // The NCCH `ncch` (as WrapNcch writes it, `plain` false) with its ExeFS
 // encrypted as the console encrypts it: AES-128-CTR with `key`, the counter
 // that its `version` (0, 1 or 2) makes from `partition_id`; its first 16

@@ -61,6 +61,9 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
     DsBannerFields v2 = dsi;
     v2.version = 2;
     const std::vector<uint8_t> dsi_rom = MakeDsRom(MakeDsBanner(dsi), {0, "ABCD", "01", 3}, true);
+    const uint8_t zero[16] = {0};
+    const std::vector<uint8_t> fixed_key =
+        EncryptNcch(WrapNcch(icn, false, title), zero, 2, 0x0102030405060708, MADE_UP_TITLE_KEY, true);
     std::vector<Kind> seeds = {
         {"walk-meta.cia", meta_cia},
         {"walk-marked.cia", WrapCia(ncch, {}, true, title)},
@@ -79,6 +82,10 @@ static std::vector<Kind> seed_layouts(const std::vector<uint8_t>& icn)
         {"z3ds-checksums.zcxi", WrapZ3ds(ncch, {.frame_size = 0x400, .checksums = true, .hint = "NCCH"})},
         {"z3ds-3dsx.z3dsx", WrapZ3ds(Wrap3dsx(icn), {.frame_size = 0x1000, .hint = "3DSX"})},
         {"z3ds-dsi.zcia", WrapZ3ds(WrapCia(dsi_rom, {}, false, title), {.frame_size = 0x1000})},
+        // Encrypted with made-up keys: the fixed zero key, and a content whose
+        // title key the made-up common key 0 opens.
+        {"walk-fixed.cxi", fixed_key},
+        {"walk-keyed.cia", WrapEncryptedCia(fixed_key, MADE_UP_TITLE_KEY, MADE_UP_COMMON_KEY, 0, title.title_id)},
         // Bundles of each header kind, a folder and a text before the application.
         {"walk-oldest.bcia", MakeBundle({{"notes.txt", {'x'}}, {"dlc.cia", meta_cia}}, TAR_OLDEST)},
         {"walk-gnu.bcci", MakeBundle({{"dir", {}, '5'}, {std::string(120, 'g') + ".cxi", ncch}}, TAR_GNU)},
