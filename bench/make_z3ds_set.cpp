@@ -7,7 +7,12 @@
 //   late.cia     a sparse CIA of about 5 GiB, its SMDH past 4 GiB (uncompressed)
 //   late.bcci    a sparse bundle of about 5 GiB: two CIAs of 2.5 GiB, then late.zcci
 // and prints how many inner bytes converting noitem.zcia must decompress.
-// With "wrap FILE...", writes FILE.cxi and FILE.zcxi around each ICN file.
+//   enc.cci      an NCSD whose NCCH's ExeFS is encrypted (the fixed zero key)
+//   enc.cia      a sparse CIA of about 5 GiB, its content encrypted, that NCCH
+//                inside, its title key for the made-up common key 0
+//   keys.conf    the key file with that made-up key
+// With "wrap FILE...", writes FILE.cxi and FILE.zcxi around each ICN file,
+// and FILE.ecxi, the NCCH encrypted with the fixed zero key.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -95,13 +100,49 @@ static int write_late_bundle(const std::vector<uint8_t>& icn, const std::string&
     return 0;
 }
 
+// An NCCH around `icn` whose ExeFS is encrypted with the fixed zero key.
+static std::vector<uint8_t> fixed_key_ncch(const std::vector<uint8_t>& icn)
+{
+    const uint8_t zero[16] = {0};
+    return EncryptNcch(WrapNcch(icn, false), zero, 2, 0x0102030405060708, MADE_UP_TITLE_KEY, true);
+}
+
+// The encrypted files and their key file.
+static int write_encrypted(const std::vector<uint8_t>& icn, const std::string& dir)
+{
+    const std::vector<uint8_t> ncch = fixed_key_ncch(icn);
+    std::vector<uint8_t> cia = WrapEncryptedCia(ncch, MADE_UP_TITLE_KEY, MADE_UP_COMMON_KEY, 0, 1);
+    const uint64_t five = uint64_t(5) << 30;
+    for (size_t i = 0; i < 8; i++) {
+        cia[0x18 + i] = static_cast<uint8_t>(five >> (8 * i));
+    }
+    std::string keys = "[Keys]\nctr-Slot0x3DKeyNormal-0=";
+    for (uint8_t byte : MADE_UP_COMMON_KEY) {
+        const char* digits = "0123456789abcdef";
+        keys += digits[byte >> 4];
+        keys += digits[byte & 15];
+    }
+    keys += "\n";
+    FILE* file = fopen((dir + "/enc.cia").c_str(), "wb");
+    int written = file != nullptr && WriteBuffer(cia.data(), cia.size(), 0, file) == 1;
+    written &= file != nullptr && WriteBuffer(reinterpret_cast<const uint8_t*>("\0"), 1, CIA_CONTENT + five - 1, file);
+    written &= file != nullptr && fclose(file) == 0;
+    if (!written || write(dir + "/enc.cci", WrapNcsd(ncch)) != 0 ||
+        write(dir + "/keys.conf", std::vector<uint8_t>(keys.begin(), keys.end())) != 0) {
+        fprintf(stderr, "Could not write the encrypted files in %s\n", dir.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 2 && strcmp(argv[1], "wrap") == 0) {
         for (int i = 2; i < argc; i++) {
             std::vector<uint8_t> ncch = WrapNcch(read_file(argv[i]), true);
             if (write(std::string(argv[i]) + ".cxi", ncch) != 0 ||
-                write(std::string(argv[i]) + ".zcxi", WrapZ3ds(ncch)) != 0) {
+                write(std::string(argv[i]) + ".zcxi", WrapZ3ds(ncch)) != 0 ||
+                write(std::string(argv[i]) + ".ecxi", fixed_key_ncch(read_file(argv[i]))) != 0) {
                 return 1;
             }
         }
@@ -128,7 +169,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "Could not write %s/late.cia\n", dir.c_str());
         return 1;
     }
-    if (write_late_bundle(icn, dir) != 0) {
+    if (write_late_bundle(icn, dir) != 0 || write_encrypted(icn, dir) != 0) {
         return 1;
     }
     const uint64_t content_size = 100 << 20;

@@ -41,5 +41,8 @@ bench/bench_batch.sh 1000 5
 echo "== compressed files"
 bench/bench_z3ds.sh 101 1000
 
+echo "== encrypted files"
+bench/bench_keys.sh 101 1000
+
 echo "== thumbnails"
 bench/bench_thumbnail.sh 101
