@@ -8,30 +8,49 @@
 #include <unordered_map>
 #include <vector>
 
+#include "batch_inputs.h"
 #include "job.h"
 #include "utils.h"
+
+// What every file of a batch shares: its options and the key file.
+struct BatchSetting {
+    const BatchOptions* options;
+    KeyRing* keys;
+};
+
+// Converts one input of the batch, its PNG named `png`; an unreadable
+// folder is said. Returns its status.
+static int convert_input(const BatchSetting* setting, const BatchInput* input, const char* png,
+                         std::vector<Message>* messages)
+{
+    Job job = {input->path.c_str(), {nullptr, png}, "\n", stdout, messages, setting->keys, setting->options->size};
+    if (input->unreadable_folder) {
+        Say(&job, job.open_failures, "Could not open %s.\n", job.input);
+        return EXIT_CANNOT_OPEN;
+    }
+    return RunJob(&job);
+}
 
 // "--batch FILE...", one file after another: each as by the one-argument
 // form, every message a line of its own, whatever came before. A PNG that an
 // earlier file of the run wrote is not replaced: game.3dsx and game.cia both
 // derive game.png. Returns the highest status of all.
-static int run_batch_in_order(int argc, char** argv, KeyRing* keys)
+static int run_batch_in_order(const BatchSetting* setting, const std::vector<BatchInput>& inputs)
 {
     std::unordered_map<std::string, const char*> written;  // PNG name -> its input
     int worst = EXIT_DONE;
-    for (int i = 2; i < argc; i++) {
+    for (const BatchInput& input : inputs) {
         char derived_name[DERIVED_NAME_SIZE] = {0};
         int status = EXIT_USAGE;
-        if (append_filextention(derived_name, DERIVED_NAME_SIZE, argv[i], ".png") == 0) {
+        if (BatchPngName(setting->options, input.path.c_str(), derived_name, 0) == 0) {
             auto earlier = written.find(derived_name);
             if (earlier != written.end()) {
                 fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
                 status = EXIT_ICON_FAILED;
             } else {
-                Job job = {argv[i], {nullptr, derived_name}, "\n", stdout, nullptr, keys};
-                status = RunJob(&job);
+                status = convert_input(setting, &input, derived_name, nullptr);
                 if (status == EXIT_DONE) {
-                    written.emplace(derived_name, argv[i]);
+                    written.emplace(derived_name, input.path.c_str());
                 }
             }
         }
@@ -44,7 +63,7 @@ static int run_batch_in_order(int argc, char** argv, KeyRing* keys)
 
 // One file of a batch run by several workers.
 struct BatchItem {
-    const char* input;
+    const BatchInput* input;
     std::string png;     // its PNG's name; empty when the name does not fit
     long earlier;        // the last earlier item of the same PNG name, or -1
     const char* writer;  // once done: the input that wrote that PNG in this run, or null
@@ -58,7 +77,7 @@ struct BatchItem {
 // printing, so memory stays bounded by the number of workers.
 struct Batch {
     std::vector<BatchItem> items;
-    KeyRing* keys;
+    const BatchSetting* setting;
     std::mutex lock;
     std::condition_variable changed;
     size_t next;
@@ -78,13 +97,13 @@ static void convert_batch_item(Batch* batch, size_t i)
         batch->changed.wait(hold, [earlier] { return earlier->done != 0; });
         writer = earlier->writer;
     }
-    Job job = {item->input, {nullptr, item->png.c_str()}, "\n", stdout, &item->messages, batch->keys};
     int status = EXIT_ICON_FAILED;
     if (writer != nullptr) {
+        Job job = {item->input->path.c_str(), {nullptr, nullptr}, "\n", stdout, &item->messages, nullptr, 0};
         Say(&job, stderr, "Not replacing %s: written from %s in this run.\n", item->png.c_str(), writer);
     } else {
-        status = RunJob(&job);
-        writer = status == EXIT_DONE ? item->input : nullptr;
+        status = convert_input(batch->setting, item->input, item->png.c_str(), &item->messages);
+        writer = status == EXIT_DONE ? item->input->path.c_str() : nullptr;
     }
     std::lock_guard<std::mutex> hold(batch->lock);
     item->status = status;
@@ -115,20 +134,19 @@ static void batch_worker(Batch* batch)
 
 // The items of the batch's files: each PNG's name and the last earlier item
 // of the same name. A name that does not fit is said at its turn.
-static void prepare_batch(int argc, char** argv, Batch* batch)
+static void prepare_batch(const std::vector<BatchInput>& inputs, Batch* batch)
 {
     std::unordered_map<std::string, long> last;  // PNG name -> its last item
-    batch->items.resize(static_cast<size_t>(argc - 2));
-    for (int i = 2; i < argc; i++) {
-        BatchItem* item = &batch->items[static_cast<size_t>(i - 2)];
-        item->input = argv[i];
+    batch->items.resize(inputs.size());
+    for (size_t i = 0; i < inputs.size(); i++) {
+        BatchItem* item = &batch->items[i];
+        item->input = &inputs[i];
         item->earlier = -1;
         item->writer = nullptr;
         item->done = 0;
         item->status = EXIT_USAGE;
         char derived_name[DERIVED_NAME_SIZE] = {0};
-        if (!derived_name_fits(DERIVED_NAME_SIZE, argv[i], ".png") ||
-            append_filextention(derived_name, DERIVED_NAME_SIZE, argv[i], ".png") != 0) {
+        if (BatchPngName(batch->setting->options, inputs[i].path.c_str(), derived_name, 1) != 0) {
             item->done = 1;
             continue;
         }
@@ -137,17 +155,17 @@ static void prepare_batch(int argc, char** argv, Batch* batch)
         if (found != last.end()) {
             item->earlier = found->second;
         }
-        last[item->png] = i - 2;
+        last[item->png] = static_cast<long>(i);
     }
 }
 
 // "--batch FILE..." on `workers` threads: the same messages, statuses and
 // PNGs as one file after another, the messages printed in argument order.
-static int run_batch_on_workers(int argc, char** argv, unsigned workers, KeyRing* keys)
+static int run_batch_on_workers(const BatchSetting* setting, const std::vector<BatchInput>& inputs, unsigned workers)
 {
     Batch batch;
-    batch.keys = keys;
-    prepare_batch(argc, argv, &batch);
+    batch.setting = setting;
+    prepare_batch(inputs, &batch);
     batch.next = 0;
     batch.printed = 0;
     batch.window = 4 * size_t(workers);
@@ -166,7 +184,7 @@ static int run_batch_on_workers(int argc, char** argv, unsigned workers, KeyRing
         }
         if (item->png.empty()) {
             char derived_name[DERIVED_NAME_SIZE];
-            append_filextention(derived_name, DERIVED_NAME_SIZE, item->input, ".png");  // says why
+            BatchPngName(setting->options, item->input->path.c_str(), derived_name, 0);  // says why
         }
         for (const Message& message : messages) {
             fputs(message.text.c_str(), message.stream);
@@ -203,12 +221,22 @@ static unsigned batch_workers()
 
 int RunBatch(int argc, char** argv, KeyRing* keys)
 {
-    unsigned workers = batch_workers();
+    BatchOptions options;
+    int first = 0;
+    int status = ParseBatchOptions(argc, argv, &options, &first);
+    unsigned workers = status == EXIT_DONE ? batch_workers() : 0;
     if (workers == 0) {
         return EXIT_USAGE;
     }
-    if (static_cast<unsigned>(argc - 2) < workers) {
-        workers = static_cast<unsigned>(argc - 2);
+    status = PrepareBatchFolder(options.into);
+    if (status != EXIT_DONE) {
+        return status;
     }
-    return workers <= 1 ? run_batch_in_order(argc, argv, keys) : run_batch_on_workers(argc, argv, workers, keys);
+    std::vector<BatchInput> inputs;
+    ExpandBatchInputs(argc, argv, first, &inputs);
+    if (inputs.size() < workers) {
+        workers = static_cast<unsigned>(inputs.size());
+    }
+    const BatchSetting setting = {&options, keys};
+    return workers <= 1 ? run_batch_in_order(&setting, inputs) : run_batch_on_workers(&setting, inputs, workers);
 }

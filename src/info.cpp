@@ -60,7 +60,7 @@ int RunInfo(int argc, char** argv, KeyRing* keys)
     int described = 0;
     fputc('[', stdout);
     for (int i = 2; i < argc; i++) {
-        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr, keys};
+        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr, keys, 0};
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "thumbnail.h"
 
 const IconSlot SLOTS[SLOT_COUNT] = {
     {"small", SMALL_ICON_OFFSET, SMALL_ICON_SIDE},
@@ -215,7 +216,9 @@ int RunJob(const Job* job)
         return status;
     }
     status = CheckOutputsSpareInput(opened.file, job);
-    if (status == EXIT_DONE) {
+    if (status == EXIT_DONE && job->size != 0) {
+        status = WritePicture(job, &opened, job->size, OUTPUT_REPLACE);
+    } else if (status == EXIT_DONE) {
         int all_written = 1;
         for (int slot = 0; slot < SLOT_COUNT; slot++) {
             if (job->outputs[slot] != nullptr) {

@@ -52,6 +52,8 @@ struct Job {
     FILE* open_failures;
     std::vector<Message>* messages;  // null: each message goes straight out
     KeyRing* keys;                   // the key file for encrypted inputs; null: none
+    unsigned size;                   // 0: each icon as it is; else the large output is the picture of
+                                     // --thumbnail `size`, replaced in one step
 };
 
 // A job's message, kept for its turn where several workers run a batch.

@@ -223,7 +223,7 @@ static int run_beside(const char* input, KeyRing* keys)
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys};
+    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys, 0};
     return RunJob(&job);
 }
 
@@ -258,7 +258,10 @@ static void print_help()
           "  gallivox -i FILE -l LARGE.png -s SMALL.png\n"
           "                            the 48x48 and 24x24 icons (-l, -s or both)\n"
           "  gallivox FILE             the large icon, beside FILE as NAME.png\n"
-          "  gallivox --batch FILE...  each FILE as by the form above, in one process\n"
+          "  gallivox --batch [--into DIR] [--size N] [--] FILE-OR-FOLDER...\n"
+          "                            each FILE as by the form above, in one process; a\n"
+          "                            folder stands for its files, --into DIR writes the\n"
+          "                            PNGs there, --size N at the size of --thumbnail N\n"
           "  gallivox --info FILE...   titles, ratings, regions and flags, as JSON\n"
           "  gallivox --thumbnail SIZE FILE OUTPUT\n"
           "                            a thumbnail of at most SIZE pixels a side (1 to 4096):\n"
@@ -298,7 +301,7 @@ int GallivoxMain(int argc, char** argv)
     if (argc == 2) {
         return run_beside(argv[1], &keys);
     }
-    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys};
+    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys, 0};
     parse_options(argc, argv, &job);
     // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {

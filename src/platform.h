@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Longest part of an output's name carried into the name of its temporary
 // file, so that ".NAME.XXXXXX" fits in a directory entry on any file system.
@@ -71,6 +72,20 @@ PlatformLengthResult platform_set_file_length(const char* path, uint64_t length)
 // $XDG_CONFIG_HOME/folder/name, by default ~/.config/folder/name; on
 // Windows %APPDATA%\folder\name. Empty when the environment names none.
 std::string platform_config_path(const char* folder, const char* name);
+
+// An entry of a folder: its name, and what it is.
+struct PlatformEntry {
+    std::string name;
+    int is_folder;  // a folder, or a link to one
+    int is_link;    // a symbolic link (or, on Windows, another reparse point)
+};
+
+// Stores the entries of the folder `path` (but "." and "..") in `entries`,
+// in no particular order. Returns 0, or the errno value of the failure.
+int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries);
+
+// Returns 1 when `path` names a folder (through links), else 0.
+int platform_is_folder(const char* path);
 
 // Creates the directory `path`; returns 0, or -1 when it exists or cannot be made.
 int platform_make_directory(const char* path);

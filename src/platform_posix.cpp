@@ -2,6 +2,7 @@
 // build (_FILE_OFFSET_BITS=64), so off_t reaches past 2 GiB on 32-bit hosts.
 #include "platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -307,6 +308,37 @@ PlatformLengthResult platform_set_file_length(const char* path, uint64_t length)
     bool set = length <= static_cast<uint64_t>(INT64_MAX) && ftruncate(fd, static_cast<off_t>(length)) == 0;
     bool closed = close(fd) == 0;
     return set && closed ? PLATFORM_LENGTH_SET : PLATFORM_LENGTH_NOT_SET;
+}
+
+int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries)
+{
+    DIR* folder = opendir(path);
+    if (folder == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    std::string prefix = std::string(path) + "/";
+    errno = 0;
+    for (struct dirent* entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+            continue;
+        }
+        std::string full = prefix + entry->d_name;
+        struct stat own;
+        struct stat target;
+        int is_link = lstat(full.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        int is_folder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        entries->push_back(PlatformEntry{entry->d_name, is_folder, is_link});
+        errno = 0;
+    }
+    int error = errno;
+    closedir(folder);
+    return error;
+}
+
+int platform_is_folder(const char* path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 int platform_make_directory(const char* path)

@@ -339,6 +339,49 @@ PlatformLengthResult platform_set_file_length(const char* path, uint64_t length)
     return set && closed ? PLATFORM_LENGTH_SET : PLATFORM_LENGTH_NOT_SET;
 }
 
+// The UTF-8 name of a wide one (the ANSI code page is UTF-8).
+static std::string narrow_name(const wchar_t* wide)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string name(length > 0 ? static_cast<size_t>(length) : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, &name[0], length, nullptr, nullptr);
+    name.resize(name.size() - 1);
+    return name;
+}
+
+int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries)
+{
+    wchar_t* pattern = wide_name((std::string(path) + "\\*").c_str());
+    if (pattern == nullptr) {
+        return ENOMEM;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    free(pattern);
+    if (search == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) {
+            continue;
+        }
+        int is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        int is_link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        entries->push_back(PlatformEntry{narrow_name(found.cFileName), is_folder, is_link});
+    } while (FindNextFileW(search, &found));
+    int error = GetLastError() == ERROR_NO_MORE_FILES ? 0 : last_error();
+    FindClose(search);
+    return error;
+}
+
+int platform_is_folder(const char* path)
+{
+    wchar_t* wide = wide_name(path);
+    DWORD attributes = wide != nullptr ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    free(wide);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 int platform_make_directory(const char* path)
 {
     return _mkdir(path) == 0 ? 0 : -1;

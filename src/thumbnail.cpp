@@ -10,9 +10,7 @@
 // The longest side a thumbnail may ask for.
 const unsigned MAX_THUMBNAIL_SIZE = 4096;
 
-// A thumbnail size: digits only, no leading zero, 1 to MAX_THUMBNAIL_SIZE;
-// 0 for anything else.
-static unsigned thumbnail_size(const char* text)
+unsigned ThumbnailSize(const char* text)
 {
     unsigned size = 0;
     for (const char* c = text; *c != 0; c++) {
@@ -67,8 +65,7 @@ static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigne
     return SmdhIconImage(nullptr, opened->smdh, opened->smdh_size, SLOTS[slot].offset, SLOTS[slot].side, *image);
 }
 
-// Writes the thumbnail of the opened input to the job's output.
-static int write_thumbnail(const Job* job, OpenedInput* opened, unsigned size)
+int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode mode)
 {
     int status = LoadSmdh(job, opened);
     if (status != EXIT_DONE) {
@@ -84,7 +81,7 @@ static int write_thumbnail(const Job* job, OpenedInput* opened, unsigned size)
         result = ICON_OUT_OF_MEMORY;
     }
     if (result == ICON_OK) {
-        result = WritePng(output, picture, side * k, OUTPUT_FILL_EMPTY);
+        result = WritePng(output, picture, side * k, mode);
     }
     free(icon);
     free(picture);
@@ -97,12 +94,12 @@ int RunThumbnail(int argc, char** argv, KeyRing* keys)
         fprintf(stderr, "Usage: %s --thumbnail SIZE INPUT OUTPUT\n", argv[0]);
         return EXIT_USAGE;
     }
-    unsigned size = thumbnail_size(argv[2]);
+    unsigned size = ThumbnailSize(argv[2]);
     if (size == 0) {
         fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
         return EXIT_USAGE;
     }
-    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys};
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys, 0};
     OpenedInput opened;
     opened.identity = nullptr;
     int status = OpenInput(&job, &opened);
@@ -111,7 +108,7 @@ int RunThumbnail(int argc, char** argv, KeyRing* keys)
     }
     status = CheckOutputsSpareInput(opened.file, &job);
     if (status == EXIT_DONE) {
-        status = write_thumbnail(&job, &opened, size);
+        status = WritePicture(&job, &opened, size, OUTPUT_FILL_EMPTY);
     }
     CloseInput(&opened);
     return status;

@@ -197,6 +197,25 @@ TEST_F(CommandLine, OutputsThatAreTheInputAreRefused)
     EXPECT_EQ(icn, ReadFileBytes(dir + "/icon.png"));
 }
 
+// `rgba` (side×side) enlarged by `k`, row by row: each source row's pixels
+// repeated k times, and that row repeated k times.
+static std::vector<uint8_t> enlarged(const std::vector<uint8_t>& rgba, size_t side, size_t k)
+{
+    std::vector<uint8_t> out;
+    for (size_t y = 0; y < side; y++) {
+        std::vector<uint8_t> row;
+        for (size_t x = 0; x < side; x++) {
+            for (size_t i = 0; i < k; i++) {
+                row.insert(row.end(), rgba.begin() + 4 * (y * side + x), rgba.begin() + 4 * (y * side + x + 1));
+            }
+        }
+        for (size_t i = 0; i < k; i++) {
+            out.insert(out.end(), row.begin(), row.end());
+        }
+    }
+    return out;
+}
+
 TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
 {
     const std::string too_long(1100, 'n');
@@ -250,11 +269,80 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
          .status = 1,
          .err = "No input ICN data specified.",
          .absent = {"a.png"}},
+        // Folders: their files of the extensions read, names sorted bytewise,
+        // a folder's files before its subfolders'; a link to a folder passed over.
+        {.name = "a folder",
+         .args = {"--batch", "coll"},
+         .status = 0,
+         .written = {{"coll/B.png", 'l'}, {"coll/a.png", 'l'}, {"coll/sub/c.png", 'l'}, {"coll/sub/deeper/d.png", 'l'}},
+         .absent = {"coll/notes.png", "coll/x.png", "linked/e.png"}},
+        {.name = "into a folder, a collision across folders",
+         .args = {"--batch", "--into", "out", "--into", "pngs/", "coll", "other"},
+         .status = 3,
+         .err = "Not replacing pngs/a.png: written from coll/a.icn in this run.\n",
+         .written = {{"pngs/B.png", 'l'}, {"pngs/a.png", 'l'}, {"pngs/c.png", 'l'}, {"pngs/d.png", 'l'}}},
+        {.name = "-- before an input named like an option",
+         .args = {"--batch", "--", "--into"},
+         .status = 0,
+         .written = {{"--into.png", 'l'}}},
+        {.name = "a bad size",
+         .args = {"--batch", "--size", "0", "a.icn"},
+         .status = 1,
+         .err = "Invalid thumbnail size 0.\n"},
+        {.name = "no folder", .args = {"--batch", "--into"}, .status = 1, .err = "--into needs a folder.\n"},
+        {.name = "a file as the folder",
+         .args = {"--batch", "--into", "a.icn", "a.icn"},
+         .status = 1,
+         .err = "a.icn is not a folder.\n"},
+        {.name = "a folder that cannot be made",
+         .args = {"--batch", "--into", "missing/out", "a.icn"},
+         .status = 2,
+         .err = "Could not make the folder missing/out" + NO_SUCH},
     };
+    MakeDir(dir + "/coll");
+    MakeDir(dir + "/coll/sub");
+    MakeDir(dir + "/coll/sub/deeper");
+    MakeDir(dir + "/other");
+    MakeDir(dir + "/pngs");
+    MakeDir(dir + "/linked");
+    for (const char* name : {"coll/a.icn", "coll/B.ICN", "coll/x.app", "coll/sub/c.icn", "coll/sub/deeper/d.smdh",
+                             "other/a.icn", "linked/e.icn", "--into"}) {
+        write(name, icn);
+    }
+    write("coll/notes.txt", {'x'});
+    if (have_symlinks) {
+        std::error_code error;
+        std::filesystem::create_directory_symlink("../linked", dir + "/coll/link", error);
+    }
     for (const CliCase& c : cases) {
         expect_case(c);
         RemoveTree(dir + "/a.png");
     }
+    // A folder made for the PNGs; at a size, the picture of --thumbnail.
+    ProcessResult made = run({"--batch", "--size", "256", "--into", "new", "a.icn", "coll/sub"});
+    EXPECT_EQ(0, made.status) << made.out << made.err;
+    for (const char* png : {"new/a.png", "new/c.png"}) {
+        EXPECT_EQ(enlarged(ExpectedImage(large), 48, 5), DecodePngFile(dir + "/" + png).rgba) << png;
+    }
+    RemoveTree(dir + "/new");
+    for (const auto& [size, side] : std::vector<std::pair<const char*, size_t>>{{"24", 24}, {"47", 24}, {"48", 48}}) {
+        ASSERT_EQ(0, run({"--batch", "--size", size, "a.icn"}).status) << size;
+        EXPECT_EQ(ExpectedImage(side == 24 ? small : large), DecodePngFile(dir + "/a.png").rgba) << size;
+    }
+    RemoveTree(dir + "/a.png");
+#ifndef _WIN32
+    // A subfolder that cannot be read is said at its turn; the batch goes on.
+    // (Root reads any folder: only another user can see this.)
+    if (geteuid() != 0) {
+        MakeDir(dir + "/coll/sub/locked");
+        chmod((dir + "/coll/sub/locked").c_str(), 0);
+        ProcessResult locked = run({"--batch", "coll/sub"});
+        chmod((dir + "/coll/sub/locked").c_str(), 0700);
+        EXPECT_EQ(2, locked.status);
+        EXPECT_EQ("Could not open coll/sub/locked.\n", locked.out);
+        EXPECT_TRUE(PathExists(dir + "/coll/sub/deeper/d.png"));
+    }
+#endif
     // The same PNG, byte for byte, as the one-argument form writes.
     ASSERT_EQ(0, run({"--batch", "a.icn"}).status);
     std::vector<uint8_t> batch = ReadFileBytes(dir + "/a.png");
@@ -476,25 +564,6 @@ TEST_F(CommandLine, DevicesAreWrittenInPlaceAndSurvive)
 }
 
 #endif
-
-// `rgba` (side×side) enlarged by `k`, row by row: each source row's pixels
-// repeated k times, and that row repeated k times.
-static std::vector<uint8_t> enlarged(const std::vector<uint8_t>& rgba, size_t side, size_t k)
-{
-    std::vector<uint8_t> out;
-    for (size_t y = 0; y < side; y++) {
-        std::vector<uint8_t> row;
-        for (size_t x = 0; x < side; x++) {
-            for (size_t i = 0; i < k; i++) {
-                row.insert(row.end(), rgba.begin() + 4 * (y * side + x), rgba.begin() + 4 * (y * side + x + 1));
-            }
-        }
-        for (size_t i = 0; i < k; i++) {
-            out.insert(out.end(), row.begin(), row.end());
-        }
-    }
-    return out;
-}
 
 // --thumbnail SIZE INPUT OUTPUT: the icon that fits, enlarged by a whole
 // factor; the one-argument form's messages where there is no picture.

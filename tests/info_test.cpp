@@ -377,9 +377,9 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
     ProcessResult help = run({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ("", help.err);
-    for (const char* part :
-         {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ", "--batch FILE...",
-          "--info FILE...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
+    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ",
+                             "--batch [--into DIR] [--size N] [--] FILE-OR-FOLDER...", "--info FILE...", "3DSX", "CIA",
+                             "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
     }
     const CliCase cases[] = {
