@@ -322,11 +322,16 @@ int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries)
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
             continue;
         }
-        std::string full = prefix + entry->d_name;
-        struct stat own;
-        struct stat target;
-        int is_link = lstat(full.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
-        int is_folder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        // The entry's type where the file system gives it, else its status.
+        int is_link = entry->d_type == DT_LNK;
+        int is_folder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || is_link) {
+            std::string full = prefix + entry->d_name;
+            struct stat own;
+            struct stat target;
+            is_link = lstat(full.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+            is_folder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        }
         entries->push_back(PlatformEntry{entry->d_name, is_folder, is_link});
         errno = 0;
     }
