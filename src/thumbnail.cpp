@@ -36,17 +36,14 @@ static uint8_t* enlarge(const uint8_t* image, unsigned side, unsigned k)
     return out;
 }
 
-// The picture of a thumbnail of `size`: the large icon enlarged as far as
-// it fits, or below the large icon's side the small icon as it is (a DS file
-// has none: its large one); where the large icon is cut short, the small one
-// enlarged. Stores the icon's side, the factor and the decoded icon (a heap
-// buffer) and returns ICON_OK, or the status of the large icon that is not
-// there.
-static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigned* side, unsigned* k, uint8_t** image)
+// The icon a thumbnail of `size` shows (see ThumbnailPicture), decoded into
+// `image` (a heap buffer), its side in `side` and the factor in `k`.
+static unsigned thumbnail_icon(const uint8_t* smdh, size_t smdh_size, int banner, unsigned size, unsigned* side,
+                               unsigned* k, uint8_t** image)
 {
-    const unsigned large = opened->location.banner ? DS_ICON_SIDE : LARGE_ICON_SIDE;
-    int small_whole = !opened->location.banner && opened->smdh_size >= SlotEnd(SLOT_SMALL);
-    int large_whole = opened->location.banner || opened->smdh_size >= SlotEnd(SLOT_LARGE);
+    const unsigned large = banner ? DS_ICON_SIDE : LARGE_ICON_SIDE;
+    int small_whole = !banner && smdh_size >= SlotEnd(SLOT_SMALL);
+    int large_whole = banner || smdh_size >= SlotEnd(SLOT_LARGE);
     Slot slot = size >= large && large_whole ? SLOT_LARGE : small_whole ? SLOT_SMALL : SLOT_LARGE;
     if (slot == SLOT_LARGE && !large_whole) {
         return ICON_TRUNCATED;
@@ -58,11 +55,28 @@ static unsigned thumbnail_icon(const OpenedInput* opened, unsigned size, unsigne
     if (*image == nullptr) {
         return ICON_OUT_OF_MEMORY;
     }
-    if (opened->location.banner) {
-        DsIconToRgba(opened->smdh, *image);
+    if (banner) {
+        DsIconToRgba(smdh, *image);
         return ICON_OK;
     }
-    return SmdhIconImage(nullptr, opened->smdh, opened->smdh_size, SLOTS[slot].offset, SLOTS[slot].side, *image);
+    return SmdhIconImage(nullptr, smdh, smdh_size, SLOTS[slot].offset, SLOTS[slot].side, *image);
+}
+
+unsigned ThumbnailPicture(const uint8_t* smdh, size_t smdh_size, int banner, unsigned size, uint8_t** picture,
+                          unsigned* side)
+{
+    unsigned icon_side = 0;
+    unsigned k = 1;
+    uint8_t* icon = nullptr;
+    *picture = nullptr;
+    unsigned result = thumbnail_icon(smdh, smdh_size, banner, size, &icon_side, &k, &icon);
+    if (result == ICON_OK) {
+        *picture = enlarge(icon, icon_side, k);
+        result = *picture == nullptr ? ICON_OUT_OF_MEMORY : ICON_OK;
+    }
+    *side = icon_side * k;
+    free(icon);
+    return result;
 }
 
 int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode mode)
@@ -73,19 +87,36 @@ int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode 
     }
     const char* output = job->outputs[SLOT_LARGE];
     unsigned side = 0;
-    unsigned k = 1;
-    uint8_t* icon = nullptr;
-    unsigned result = thumbnail_icon(opened, size, &side, &k, &icon);
-    uint8_t* picture = result == ICON_OK ? enlarge(icon, side, k) : nullptr;
-    if (result == ICON_OK && picture == nullptr) {
-        result = ICON_OUT_OF_MEMORY;
-    }
+    uint8_t* picture = nullptr;
+    unsigned result =
+        ThumbnailPicture(opened->smdh, opened->smdh_size, opened->location.banner, size, &picture, &side);
     if (result == ICON_OK) {
-        result = WritePng(output, picture, side * k, mode);
+        result = WritePng(output, picture, side, mode);
     }
-    free(icon);
     free(picture);
     return ReportIconStatus(job, SLOT_LARGE, output, result) ? EXIT_DONE : EXIT_ICON_FAILED;
+}
+
+unsigned ThumbnailOfLayer(ByteLayer* source, KeyRing* keys, unsigned size, uint8_t** picture, unsigned* side)
+{
+    WalkInput walk;
+    SmdhLocation location;
+    uint8_t smdh[SMDH_SIZE];
+    size_t smdh_size = 0;
+    *picture = nullptr;
+    unsigned result = BeginWalkOn(&walk, source) == 0 ? ICON_OK : ICON_READ_ERROR;
+    if (result == ICON_OK) {
+        walk.keys = keys;
+        WalkStatus status = LocateSmdh(&walk, &location);
+        if (status == WALK_FOUND) {
+            status = ReadSmdh(&walk, &location, smdh, &smdh_size);
+        }
+        result = status == WALK_FOUND        ? ICON_OK
+                 : status == WALK_UNREADABLE ? ICON_READ_ERROR + static_cast<unsigned>(location.error)
+                                             : THUMBNAIL_NO_ICON;
+    }
+    EndWalk(&walk);
+    return result == ICON_OK ? ThumbnailPicture(smdh, smdh_size, location.banner, size, picture, side) : result;
 }
 
 int RunThumbnail(int argc, char** argv, KeyRing* keys)

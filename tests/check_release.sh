@@ -1,6 +1,7 @@
 #!/bin/sh
 # Unpacks the Windows release zip and runs the gallivox.exe in it under Wine
-# on the bundled sample: both PNGs must be its golden ones, beside it.
+# on the bundled sample: both PNGs must be its golden ones, beside it; the
+# thumbnail provider's DLL must register and unregister with regsvr32.
 # Usage: check_release.sh ZIP WINE SOURCE_DIR. Exits 77 when there is no zip.
 set -eu
 zip=$1
@@ -10,12 +11,13 @@ source_dir=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 (cd "$scratch" && cmake -E tar xf "$zip")
-# Exactly these four files, no more and no fewer.
+# Exactly these five files, no more and no fewer.
 # shellcheck disable=SC2012 # the names are the zip's, plain and known
 held=$(cd "$scratch" && ls -A | LC_ALL=C sort | tr '\n' ' ')
-[ "$held" = "LICENSE.txt README-Windows.txt README.md gallivox.exe " ] || { echo "FAIL: the zip holds $held"; exit 1; }
+[ "$held" = "LICENSE.txt README-Windows.txt README.md gallivox.exe gallivox_thumbnail.dll " ] || { echo "FAIL: the zip holds $held"; exit 1; }
 cp "$source_dir/samples/sample.icn" "$scratch/sample.icn"
 (cd "$scratch" && "$wine" gallivox.exe -i sample.icn -s small.png -l large.png)
 cmp "$scratch/small.png" "$source_dir/samples/sample_small.png"
 cmp "$scratch/large.png" "$source_dir/samples/sample_large.png"
-echo "release zip: unpacked, ran, both PNGs as expected"
+(cd "$scratch" && "$wine" regsvr32 /s gallivox_thumbnail.dll && "$wine" regsvr32 /s /u gallivox_thumbnail.dll)
+echo "release zip: unpacked, ran, both PNGs as expected, the provider registered and unregistered"

@@ -6,10 +6,13 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 # GoogleTest is not ours: it keeps its own warnings.
 set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS "")
-set(GALLIVOX_PLATFORM_TESTS windows_test.cpp "${GALLIVOX_MANIFEST_RC}")
-set(GALLIVOX_PLATFORM_TEST_LIBRARIES version)
+set(GALLIVOX_PLATFORM_TESTS windows_test.cpp provider_test.cpp "${GALLIVOX_MANIFEST_RC}")
+set(GALLIVOX_PLATFORM_TEST_LIBRARIES version ole32 shlwapi uuid)
 
 function(gallivox_add_tests)
+  # The provider's host tests load the DLL built beside the tool.
+  target_compile_definitions(gallivox_tests PRIVATE GALLIVOX_THUMBNAIL_DLL="$<TARGET_FILE:gallivox_thumbnail>")
+  add_dependencies(gallivox_tests gallivox_thumbnail)
   # The Windows suite under Wine, once under a Western and once under a
   # Japanese code page, which Wine takes from LANG. The two locales are built
   # into the build tree with localedef and found through LOCPATH; the
