@@ -88,8 +88,7 @@ int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode 
     const char* output = job->outputs[SLOT_LARGE];
     unsigned side = 0;
     uint8_t* picture = nullptr;
-    unsigned result =
-        ThumbnailPicture(opened->smdh, opened->smdh_size, opened->location.banner, size, &picture, &side);
+    unsigned result = ThumbnailPicture(opened->smdh, opened->smdh_size, opened->location.banner, size, &picture, &side);
     if (result == ICON_OK) {
         result = WritePng(output, picture, side, mode);
     }

@@ -14,9 +14,9 @@
 #include "main.h"
 #include "thumbnail.h"
 
-const wchar_t* const PROVIDER_EXTENSIONS[] = {L".icn",  L".smdh", L".3dsx", L".cia",  L".3ds",   L".cci", L".cxi",
-                                              L".cfa",  L".zcia", L".zcci", L".zcxi", L".z3dsx", L".nds", L".dsi",
-                                              L".srl",  L".bnr",  L".bcia", L".bcci", L".bcxi"};
+const wchar_t* const PROVIDER_EXTENSIONS[] = {L".icn", L".smdh", L".3dsx", L".cia",  L".3ds",   L".cci", L".cxi",
+                                              L".cfa", L".zcia", L".zcci", L".zcxi", L".z3dsx", L".nds", L".dsi",
+                                              L".srl", L".bnr",  L".bcia", L".bcci", L".bcxi"};
 const size_t PROVIDER_EXTENSION_COUNT = sizeof PROVIDER_EXTENSIONS / sizeof PROVIDER_EXTENSIONS[0];
 
 // The thumbnail handler's key under an extension.
@@ -211,8 +211,8 @@ static LSTATUS set_value(const std::wstring& path, const wchar_t* name, const st
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                     &disposition);
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, &disposition);
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -254,8 +254,8 @@ static void delete_if_empty(const std::wstring& path)
     }
     DWORD subkeys = 0;
     DWORD values = 0;
-    LSTATUS status =
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                      nullptr, nullptr, nullptr);
     RegCloseKey(key);
     if (status == ERROR_SUCCESS && subkeys == 0 && values == 0) {
         RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());

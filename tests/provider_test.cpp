@@ -139,7 +139,8 @@ protected:
         IInitializeWithStream* init = nullptr;
         IThumbnailProvider* provider = nullptr;
         EXPECT_EQ(S_OK, get_class(CLSID_GALLIVOX_THUMBNAIL, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&init)));
+        EXPECT_EQ(S_OK,
+                  factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&init)));
         EXPECT_EQ(S_OK, init->Initialize(stream, STGM_READ));
         EXPECT_EQ(S_OK, init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)));
         HBITMAP bitmap = nullptr;
