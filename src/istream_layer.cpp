@@ -29,8 +29,15 @@ static LayerStatus move_to(ByteLayer* layer, IStreamLayerState* state, uint64_t 
     if (layer->seekable) {
         LARGE_INTEGER to;
         to.QuadPart = static_cast<LONGLONG>(offset);
-        if (offset > INT64_MAX || FAILED(state->stream->Seek(to, STREAM_SEEK_SET, nullptr))) {
+        ULARGE_INTEGER reached;
+        reached.QuadPart = 0;
+        if (offset > INT64_MAX || FAILED(state->stream->Seek(to, STREAM_SEEK_SET, &reached))) {
             return LAYER_SHORT;
+        }
+        // A stream that says it went elsewhere (Wine's file streams stop at
+        // 4 GiB) would give other bytes: a failed read, never a wrong icon.
+        if (reached.QuadPart != offset) {
+            return LayerFailed(layer, EIO);
         }
         state->position = offset;
         return LAYER_OK;

@@ -28,6 +28,7 @@ public:
     // Past the bytes given, the byte at `at` (a sparse file's holes are zero).
     std::vector<std::pair<uint64_t, std::vector<uint8_t>>> parts;
     uint64_t given = 0;
+    uint64_t lie_past_ = UINT64_MAX;  // a seek past this lands here, and says so
 
     IFACEMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
@@ -62,6 +63,9 @@ public:
             return STG_E_INVALIDFUNCTION;
         }
         position_ = static_cast<uint64_t>(move.QuadPart);
+        if (position_ >= lie_past_) {
+            position_ = lie_past_;  // as Wine's file streams do past 4 GiB
+        }
         if (at != nullptr) {
             at->QuadPart = position_;
         }
@@ -284,6 +288,11 @@ TEST_F(Provider, StreamsThatAreShortFailingOrForwardOnly)
     EXPECT_EQ(S_OK, t.result);
     EXPECT_EQ(large, t.rgba);
     EXPECT_LT(sparse.given, uint64_t(64) << 10) << "bytes read of a 5 GiB CIA";
+    // A stream whose seeks stop at 4 GiB: a failure, never other bytes' icon.
+    TestStream stuck(big.head, big.meta_offset + big.meta.size(), true, 0x10000, UINT64_MAX);
+    stuck.parts.push_back({big.meta_offset, big.meta});
+    stuck.lie_past_ = uint64_t(1) << 32;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_READ_FAULT), thumbnail(&stuck, 96).result);
 }
 
 // regsvr32 registers for the user alone and unregisters exactly that; an
