@@ -21,22 +21,7 @@ cp samples/sample.icn "$scratch/bare.icn"
 
 . bench/timing.sh
 inputs=(bare.icn late.zcci item.zcia noitem.zcia late.bcci)
-for input in "${inputs[@]}"; do : > "$scratch/$input.times"; done
-for ((i = 0; i < runs; i++)); do
-    for input in "${inputs[@]}"; do
-        start=$(now_us)
-        "$tool" -i "$scratch/$input" -s "$scratch/s.png" -l "$scratch/l.png"
-        end=$(now_us)
-        echo $((end - start)) >> "$scratch/$input.times"
-    done
-done
-bare=$(median "$scratch/bare.icn.times")
-echo "runs: $runs each, interleaved; medians of a two-icon conversion:"
-for input in "${inputs[@]}"; do
-    m=$(median "$scratch/$input.times")
-    awk -v n="$input" -v m="$m" -v b="$bare" -v s="$(stat -c %s "$scratch/$input")" \
-        'BEGIN {printf "%-12s %8.2f ms  %.2f x the bare file  (%d bytes on disk)\n", n, m / 1000, m / b, s}'
-done
+compare_conversions "$tool" "$scratch" "$runs" "${inputs[@]}"
 
 echo "1 GiB .zcci through a pipe:"
 start=$(now_us)
@@ -48,19 +33,4 @@ awk -v t=$((end - start)) '/Maximum resident/ {printf "  %.2f s, peak resident m
 mkdir "$scratch/set"
 "$build/bench/make_icn_set" "$scratch/set" "$files"
 "$build/bench/make_z3ds_set" wrap "$scratch"/set/*.icn
-batch_times() {
-    local kind=$1 log=$scratch/batch.$1 start end
-    rm -f "$scratch"/set/*.png
-    start=$(now_us)
-    "$tool" --batch "$scratch"/set/*."$kind"
-    end=$(now_us)
-    echo $((end - start)) >> "$log"
-}
-for ((round = 0; round < 5; round++)); do
-    batch_times cxi
-    batch_times zcxi
-done
-cxi=$(median "$scratch/batch.cxi")
-zcxi=$(median "$scratch/batch.zcxi")
-awk -v c="$cxi" -v z="$zcxi" -v n="$files" 'BEGIN {
-    printf "--batch over %d files, 5 rounds, medians: NCCH %.0f ms, compressed %.0f ms (%.2f x)\n", n, c / 1000, z / 1000, z / c }'
+compare_batches "$tool" "$scratch/set" cxi zcxi compressed
