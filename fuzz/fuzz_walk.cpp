@@ -97,12 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Walked forward = WalkAsPipe(bytes, &forward_identity);
     Walked without_identity = WalkAsPipe(bytes);
 
-    Require(SameIdentity(seekable_identity, forward_identity), "file and pipe disagree on the identity");
     Require(without_identity.status == forward.status && without_identity.smdh == forward.smdh,
             "reading the identity changes the walk");
-    Require(seekable.status == forward.status, "file and pipe disagree on the status");
-    Require(seekable.smdh == forward.smdh, "file and pipe disagree on the bytes");
-    if (seekable.status == WALK_DAMAGED) {
+    // A compressed member of a bundle: its seek table is checked only where
+    // the file can seek, so there alone a file and a pipe may differ.
+    bool compressed = seekable.location.compression != nullptr || forward.location.compression != nullptr;
+    Require(compressed || SameIdentity(seekable_identity, forward_identity), "file and pipe disagree on the identity");
+    Require(compressed || seekable.status == forward.status, "file and pipe disagree on the status");
+    Require(compressed || seekable.smdh == forward.smdh, "file and pipe disagree on the bytes");
+    if (!compressed && seekable.status == WALK_DAMAGED) {
         Require(strcmp(seekable.location.damage, forward.location.damage) == 0, "file and pipe disagree on damage");
     }
     if (seekable.status == WALK_FOUND && seekable.location.compression == nullptr && !seekable.location.decrypted) {
