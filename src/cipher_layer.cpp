@@ -20,6 +20,7 @@ struct CipherState {
     uint64_t kept_index[2];
     uint8_t kept[2][AES_BLOCK];
     int kept_count;
+    uint64_t known_end;  // where the layer below was found to end, in the region; else UINT64_MAX
 };
 
 // Copies encrypted block `index` from those kept; 0 when it is not kept.
@@ -34,10 +35,15 @@ static int kept_block(const CipherState* state, uint64_t index, uint8_t* out)
     return 0;
 }
 
+// Keeps encrypted block `index` when it lies past those kept: reads go
+// forward, so the last two blocks of the region read are the ones a later
+// read may need again (CBC decrypts a block with the one before it).
 static void keep_block(CipherState* state, uint64_t index, const uint8_t* block)
 {
-    if (state->kept_count == 2 && state->kept_index[1] == index) {
-        return;
+    for (int i = 0; i < state->kept_count; i++) {
+        if (state->kept_index[i] >= index) {
+            return;
+        }
     }
     if (state->kept_count == 2) {
         state->kept_index[0] = state->kept_index[1];
@@ -62,12 +68,22 @@ static LayerStatus fetch(ByteLayer* layer, CipherState* state, uint64_t first, s
         return LAYER_OK;
     }
     uint64_t at = (first + blocks) * AES_BLOCK;
-    uint64_t left = state->length - at;
+    // Where the layer below ended before, nothing more is read.
+    uint64_t end = state->length < state->known_end ? state->length : state->known_end;
+    if (at >= end) {
+        return LAYER_OK;
+    }
+    uint64_t left = end - at;
     size_t want = (count - blocks) * AES_BLOCK;
     size_t read = 0;
     LayerStatus status = LayerRead(state->below, state->start + at, out + *got, left < want ? left : want, &read);
     if (status == LAYER_DAMAGED || status == LAYER_FAILED) {
         return LayerBrokenBelow(layer, state->below);
+    }
+    if (status == LAYER_SHORT) {
+        // The whole blocks before it: a part of a block past them cannot be
+        // read again on a pipe, so it is read on neither.
+        state->known_end = (at + read) / AES_BLOCK * AES_BLOCK;
     }
     *got += read;
     return LAYER_OK;
@@ -187,6 +203,7 @@ LayerStatus CipherLayerOpen(ByteLayer* layer, ByteLayer* below, CipherMode mode,
     state->mode = mode;
     state->start = start;
     state->length = length < UINT64_MAX - start ? length : UINT64_MAX - start;
+    state->known_end = UINT64_MAX;
     memcpy(state->key, key, AES_BLOCK);
     memcpy(state->iv, iv, AES_BLOCK);
     return LAYER_OK;
