@@ -3,7 +3,7 @@
 # 12: lintian --pedantic with no error and no warning, hardening-check on the
 # packaged binary, then an install with apt-get, a run on a generated ICN
 # file, thumbnails of a file of every kind through GNOME's and XFCE's own
-# thumbnail services, the man page linted by mandoc and rendered by man without warnings,
+# thumbnail services and KDE's preview job (with the gallivox-kde package), the man page linted by mandoc and rendered by man without warnings,
 # and a purge that leaves
 # nothing behind. The package lands beside the source tree, in "..".
 # DEB_BUILD_OPTIONS=nocheck skips the test suite inside the package build.
@@ -12,16 +12,18 @@ cd "$(dirname "$0")/.."
 sh tools/setup.sh package
 version=$(dpkg-parsechangelog -S Version)
 deb="$(cd .. && pwd)/gallivox_${version}_$(dpkg --print-architecture).deb"
+deb_kde="$(cd .. && pwd)/gallivox-kde_${version}_$(dpkg --print-architecture).deb"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "check_package.sh: $*" >&2; exit 1; }
 
 dpkg-buildpackage -us -uc -b
 [ -f "$deb" ] || fail "no $deb"
+[ -f "$deb_kde" ] || fail "no $deb_kde"
 
 # No tag is left, informational and pedantic ones included; any that appears
 # is printed, and errors and warnings fail the check.
-lintian --pedantic --display-info --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+lintian --pedantic --display-info --fail-on error,warning "$deb" "$deb_kde" || fail "lintian reports errors or warnings"
 
 dpkg-deb -x "$deb" "$scratch/root"
 hardening-check "$scratch/root/usr/bin/gallivox" > "$scratch/hardening" || true
@@ -31,7 +33,7 @@ for feature in "Position Independent Executable" "Stack protected" "Fortify Sour
     grep -q "^ $feature: yes" "$scratch/hardening" || fail "hardening: $feature is not yes"
 done
 
-apt-get install -y "$deb"
+apt-get install -y "$deb" "$deb_kde"
 "obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/make_sample_icn" "$scratch/drawn.icn"
 (cd "$scratch" && gallivox -i drawn.icn -s s.png -l l.png && gallivox --batch drawn.icn) || fail "gallivox failed"
 for png in s.png l.png drawn.png; do
@@ -40,17 +42,24 @@ done
 mkdir "$scratch/kinds"
 "obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/make_kinds" "$scratch/kinds" "$scratch/drawn.icn"
 sh tools/check_thumbnailers.sh "$scratch/kinds" || fail "the desktops' thumbnail services failed"
+sh tools/check_kde.sh "obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/kde_preview" "$scratch/kinds" ||
+    fail "KDE's preview job failed"
 mandoc -T lint -W warning man/gallivox.1 || fail "mandoc -T lint reports on man/gallivox.1"
 MANWIDTH=80 man --warnings gallivox > "$scratch/page" 2> "$scratch/man-warnings"
 [ ! -s "$scratch/man-warnings" ] || fail "man reports: $(cat "$scratch/man-warnings")"
 grep -q "EXIT STATUS" "$scratch/page" || fail "the man page has no EXIT STATUS"
 
-apt-get purge -y gallivox
-if dpkg-query -W -f='${Status}\n' gallivox 2> /dev/null | grep -q installed; then
-    fail "gallivox is still installed"
-fi
+apt-get purge -y gallivox gallivox-kde
+for package in gallivox gallivox-kde; do
+    if dpkg-query -W -f='${Status}\n' "$package" 2> /dev/null | grep -q installed; then
+        fail "$package is still installed"
+    fi
+    [ -z "$(ls /var/lib/dpkg/info/"$package".* 2> /dev/null)" ] || fail "dpkg still holds $package's records"
+done
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's/^\.//' | while read -r path; do
     [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after the purge"
 done
-[ -z "$(ls /var/lib/dpkg/info/gallivox.* 2> /dev/null)" ] || fail "dpkg still holds gallivox's records"
-echo "check_package.sh: $deb built, lintian-clean, hardened, installed, run and purged"
+dpkg-deb -c "$deb_kde" | awk '{print $NF}' | sed 's/^\.//' | while read -r path; do
+    [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after the purge"
+done
+echo "check_package.sh: $deb and $deb_kde built, lintian-clean, hardened, installed, run and purged"

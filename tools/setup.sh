@@ -9,7 +9,7 @@
 #   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh,
 #            and the desktops' thumbnail services it runs the package through:
 #            GNOME's (gnome-desktop through python3-gi, bubblewrap) and XFCE's
-#            (tumbler, with a D-Bus session)
+#            (tumbler, with a D-Bus session), and KDE's thumbnail worker (kio-extras)
 #   lint     shellcheck and clang-format, for the checks of style in .ci/run
 set -eu
 cd "$(dirname "$0")/.."
@@ -20,7 +20,7 @@ for extra in "$@"; do
         bench) packages="$packages libbenchmark-dev time" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
         package) packages="$packages lintian devscripts mandoc bubblewrap python3-gi gir1.2-gnomedesktop-3.0
-            gir1.2-gdkpixbuf-2.0 tumbler dbus-daemon dbus-bin" ;;
+            gir1.2-gdkpixbuf-2.0 tumbler dbus-daemon dbus-bin kio-extras" ;;
         lint) packages="$packages shellcheck clang-format" ;;
         *) echo "setup.sh: unknown package set $extra" >&2; exit 2 ;;
     esac
