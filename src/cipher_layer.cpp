@@ -261,3 +261,12 @@ size_t CipherLayerDecryptCopy(ByteLayer* layer, uint64_t offset, uint8_t* bytes,
     }
     return size;
 }
+
+void CipherLayerEndsAt(ByteLayer* layer, uint64_t end)
+{
+    CipherState* state = static_cast<CipherState*>(layer->state);
+    if (state != nullptr) {
+        uint64_t in_region = end > state->start ? end - state->start : 0;
+        state->known_end = in_region / AES_BLOCK * AES_BLOCK;
+    }
+}

@@ -29,4 +29,9 @@ LayerStatus CipherLayerOpen(ByteLayer* layer, ByteLayer* below, CipherMode mode,
 // part of a block.
 size_t CipherLayerDecryptCopy(ByteLayer* layer, uint64_t offset, uint8_t* bytes, size_t size);
 
+// Tells the layer that the layer below ends at `end` (a short read of it
+// found so): nothing at or past the last whole block of the region before
+// `end` is read again, on a pipe or a file alike.
+void CipherLayerEndsAt(ByteLayer* layer, uint64_t end);
+
 #endif

@@ -91,6 +91,11 @@ WalkStatus WalkDecrypt(WalkInput* input, SmdhLocation* location, CipherMode mode
     if (opened != LAYER_OK) {
         return WalkLayerFailure(layer, location);
     }
+    // A head shorter than asked for is the whole file walked: nothing past it
+    // is read again (a pipe's bytes are gone).
+    if (input->head_size < WALK_HEAD_SIZE) {
+        CipherLayerEndsAt(layer, input->head_size);
+    }
     input->head_size = CipherLayerDecryptCopy(layer, 0, input->head, input->head_size);
     return WALK_FOUND;
 }
