@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!compressed && seekable.status == WALK_DAMAGED) {
         Require(strcmp(seekable.location.damage, forward.location.damage) == 0, "file and pipe disagree on damage");
     }
-    if (seekable.status == WALK_FOUND && seekable.location.compression == nullptr && !seekable.location.decrypted) {
+    if (!compressed && seekable.status == WALK_FOUND && !seekable.location.decrypted) {
         // In a bundle, the place is in the member: bytes from its start.
         // Decrypted bytes are no bytes of the input.
         const SmdhLocation& at = seekable.location;
