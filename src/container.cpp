@@ -336,20 +336,8 @@ static WalkStatus locate_in_z3ds(WalkInput* input, SmdhLocation* location)
 
 WalkStatus WalkLocateFile(WalkInput* input, SmdhLocation* location)
 {
-    location->format = FORMAT_SMDH;
-    location->compression = nullptr;
-    location->in_item = 0;
-    location->banner = 0;
-    location->offset = 0;
+    *location = SmdhLocation{};  // a bare SMDH, every flag clear
     location->end = UINT64_MAX;
-    location->encrypted_unless_smdh = 0;
-    location->damage = nullptr;
-    location->error = 0;
-    location->encrypted = 0;
-    location->decrypted = 0;
-    location->missing_key = 0;
-    location->member = nullptr;
-    location->member_start = 0;
     input->smdh_item = nullptr;
     if (input->identity != nullptr) {
         memset(input->identity, 0, sizeof *input->identity);

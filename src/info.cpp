@@ -7,11 +7,7 @@
 #include "ds_banner.h"
 #include "job.h"
 #include "metadata.h"
-
-static int errno_or_eio()
-{
-    return errno != 0 ? errno : EIO;
-}
+#include "utils.h"
 
 // Describes the SMDH of an opened input as the next element of the JSON
 // array (`first` for the first). Returns EXIT_DONE, or the status to stop

@@ -6,6 +6,7 @@
 
 #include "platform.h"
 #include "thumbnail.h"
+#include "utils.h"
 
 const IconSlot SLOTS[SLOT_COUNT] = {
     {"small", SMALL_ICON_OFFSET, SMALL_ICON_SIDE},
@@ -15,11 +16,6 @@ const IconSlot SLOTS[SLOT_COUNT] = {
 size_t SlotEnd(Slot slot)
 {
     return static_cast<size_t>(SLOTS[slot].offset) + 2 * static_cast<size_t>(SLOTS[slot].side * SLOTS[slot].side);
-}
-
-static int errno_or_eio()
-{
-    return errno != 0 ? errno : EIO;
 }
 
 void Say(const Job* job, FILE* stream, const char* format, ...)

@@ -78,11 +78,6 @@ void CTPKtoBMP(const uint16_t* raw, uint8_t* bmp, int32_t side)
     }
 }
 
-static int errno_or_eio()
-{
-    return errno != 0 ? errno : EIO;
-}
-
 static unsigned system_error(unsigned base)
 {
     return base + static_cast<unsigned>(errno_or_eio());

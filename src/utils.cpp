@@ -1,5 +1,6 @@
 #include "utils.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -327,6 +328,11 @@ char* getcwdir(char* buffer, int size)
 void _free(void* block)
 {
     free(block);
+}
+
+int errno_or_eio(void)
+{
+    return errno != 0 ? errno : EIO;
 }
 
 int skip_stream_bytes(FILE* stream, uint64_t count, uint64_t* position)

@@ -85,6 +85,9 @@ int fseek_64(FILE* stream, uint64_t offset, int whence);
 int WriteBuffer(const uint8_t* block, uint64_t size, uint64_t offset, FILE* stream);
 int ReadFile_64(uint8_t* buffer, uint64_t size, uint64_t offset, FILE* stream);
 
+// Returns errno, or EIO where a failure left it 0 (fread need not set it).
+int errno_or_eio(void);
+
 // Reads and drops the next `count` bytes of `stream`, as a pipe that cannot
 // seek must, adding each byte dropped to `*position`. Returns 0 when all of
 // them were, 1 when the stream ends first, -1 on a read error (errno says
