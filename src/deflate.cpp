@@ -1,0 +1,503 @@
+#include "deflate.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <lodepng.h>
+
+namespace {
+
+// LodePNG's default settings, and the limits it derives from them.
+const unsigned WINDOW = 2048;
+const unsigned MAX_CHAIN = WINDOW / 8;
+const unsigned MAX_LAZY_LENGTH = 64;
+const unsigned NICE_LENGTH = 128;
+const unsigned MIN_LENGTH = 3;
+const unsigned MAX_LENGTH = 258;
+const size_t HASH_VALUES = 65536;
+const int16_t NO_SLOT = -1;
+
+// Deflate's length and distance codes (RFC 1951, 3.2.5).
+const unsigned LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const unsigned LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const unsigned DISTANCE_BASE[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const unsigned DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The order in which a block header lists the code length code lengths.
+const unsigned CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+const unsigned END_OF_BLOCK = 256;
+const unsigned FIRST_LENGTH_SYMBOL = 257;
+const unsigned LITERAL_LENGTH_SYMBOLS = 286;
+const unsigned DISTANCE_SYMBOLS = 30;
+const unsigned CODE_LENGTH_SYMBOLS = 19;
+
+// The hash chains of LodePNG's match finder, kept exactly as it keeps them
+// (stale entries included), since which earlier position it tries, and in
+// what order, decides the bytes. Slots are positions modulo the window.
+struct Chains {
+    int16_t head[HASH_VALUES];         // hash value -> last slot with it
+    int32_t value[WINDOW];             // slot -> its hash value
+    uint16_t chain[WINDOW];            // slot -> earlier slot of the same hash
+    uint16_t zeros[WINDOW];            // slot -> length of the run of zeros there
+    int16_t zeros_head[MAX_LENGTH + 1];// run length -> last slot with it
+    uint16_t zeros_chain[WINDOW];      // slot -> earlier slot of the same run length
+};
+
+void ResetChains(Chains* chains)
+{
+    std::memset(chains->head, 0xff, sizeof chains->head);
+    std::memset(chains->zeros_head, 0xff, sizeof chains->zeros_head);
+    for (unsigned slot = 0; slot != WINDOW; ++slot) {
+        chains->value[slot] = -1;
+        chains->chain[slot] = static_cast<uint16_t>(slot);
+        chains->zeros[slot] = 0;
+        chains->zeros_chain[slot] = static_cast<uint16_t>(slot);
+    }
+}
+
+// LodePNG's hash of the three bytes at `pos`; fewer near the block's `end`.
+unsigned HashAt(const uint8_t* data, size_t end, size_t pos)
+{
+    if (pos + 2 < end) {
+        return (data[pos] ^ (data[pos + 1] << 4) ^ (data[pos + 2] << 8)) & 0xffffu;
+    }
+    unsigned hash = 0;
+    for (size_t i = 0; pos + i < end; ++i) {
+        hash ^= static_cast<unsigned>(data[pos + i]) << (i * 8);
+    }
+    return hash & 0xffffu;
+}
+
+// Number of bytes, at most `limit`, from which `a` and `b` agree.
+unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit)
+{
+    unsigned length = 0;
+    while (length + 8 <= limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + length, 8);
+        std::memcpy(&y, b + length, 8);
+        if (x != y) {
+            return length + static_cast<unsigned>(__builtin_ctzll(x ^ y)) / 8;
+        }
+        length += 8;
+    }
+    while (length < limit && a[length] == b[length]) {
+        ++length;
+    }
+    return length;
+}
+
+const uint8_t ZEROS[MAX_LENGTH] = {};
+
+unsigned ZerosAt(const uint8_t* data, size_t end, size_t pos)
+{
+    return CommonLength(data + pos, ZEROS, static_cast<unsigned>(std::min<size_t>(MAX_LENGTH, end - pos)));
+}
+
+// The run of zeros at `pos` (at most a match long, within the block), as
+// LodePNG tracks it where the hash is 0, from `previous`, the run one byte
+// before; 0 where the hash is not 0.
+unsigned ZerosFollowing(const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned previous)
+{
+    if (hash != 0) {
+        return 0;
+    }
+    if (previous == 0) {
+        return ZerosAt(data, end, pos);
+    }
+    if (pos + previous > end || data[pos + previous - 1] != 0) {
+        return previous - 1;
+    }
+    return previous;
+}
+
+void Insert(Chains* chains, unsigned slot, unsigned hash, unsigned zeros)
+{
+    chains->value[slot] = static_cast<int32_t>(hash);
+    if (chains->head[hash] != NO_SLOT) {
+        chains->chain[slot] = static_cast<uint16_t>(chains->head[hash]);
+    }
+    chains->head[hash] = static_cast<int16_t>(slot);
+    chains->zeros[slot] = static_cast<uint16_t>(zeros);
+    if (chains->zeros_head[zeros] != NO_SLOT) {
+        chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[zeros]);
+    }
+    chains->zeros_head[zeros] = static_cast<int16_t>(slot);
+}
+
+struct Match {
+    unsigned length;
+    unsigned distance;
+};
+
+// The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
+// run of zeros are already inserted.
+Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash,
+                   unsigned zeros)
+{
+    Match best = {0, 0};
+    const unsigned slot = static_cast<unsigned>(pos & (WINDOW - 1));
+    const unsigned limit = static_cast<unsigned>(std::min<size_t>(end - pos, MAX_LENGTH));
+    unsigned candidate = chains.chain[slot];
+    unsigned previous_distance = 0;
+    for (unsigned tries = 0; tries != MAX_CHAIN; ++tries) {
+        unsigned distance = candidate <= slot ? slot - candidate : slot - candidate + WINDOW;
+        if (distance < previous_distance) {
+            break; // went round the whole window
+        }
+        previous_distance = distance;
+        if (distance > 0) {
+            // Both runs of zeros are known to be there: start past them.
+            unsigned skip = zeros >= 3 ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
+            unsigned length = skip + CommonLength(data + pos + skip, data + pos - distance + skip, limit - skip);
+            if (length > best.length) {
+                best = {length, distance};
+                if (length >= NICE_LENGTH) {
+                    break;
+                }
+            }
+        }
+        if (candidate == chains.chain[candidate]) {
+            break;
+        }
+        if (zeros >= 3 && best.length > zeros) {
+            candidate = chains.zeros_chain[candidate];
+            if (chains.zeros[candidate] != zeros) {
+                break;
+            }
+        } else {
+            candidate = chains.chain[candidate];
+            if (chains.value[candidate] != static_cast<int32_t>(hash)) {
+                break; // the chain ran into a slot reused for another hash
+            }
+        }
+    }
+    return best;
+}
+
+// One LZ77 step's output: a literal byte (distance 0) or a match.
+struct Symbol {
+    uint16_t literal_or_length;
+    uint16_t distance;
+};
+
+// LodePNG's LZ77 pass over data[start, end), with its lazy matching,
+// appending to `symbols`; `chains` carries over from the previous block.
+void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, std::vector<Symbol>* symbols)
+{
+    unsigned zeros = 0;
+    bool lazy = false;
+    Match deferred = {0, 0};
+    for (size_t pos = start; pos < end; ++pos) {
+        unsigned hash = HashAt(data, end, pos);
+        zeros = ZerosFollowing(data, end, pos, hash, zeros);
+        Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
+        Match match = LongestMatch(*chains, data, end, pos, hash, zeros);
+        if (!lazy && match.length >= MIN_LENGTH && match.length <= MAX_LAZY_LENGTH) {
+            lazy = true; // see whether the next byte starts a longer one
+            deferred = match;
+            continue;
+        }
+        if (lazy) {
+            lazy = false;
+            if (match.length > deferred.length + 1) {
+                symbols->push_back({data[pos - 1], 0});
+            } else {
+                // The deferred match wins: this position is inserted again
+                // below, and must not chain to itself.
+                match = deferred;
+                chains->head[hash] = NO_SLOT;
+                chains->zeros_head[zeros] = NO_SLOT;
+                --pos;
+            }
+        }
+        if (match.length < MIN_LENGTH || (match.length == MIN_LENGTH && match.distance > 4096)) {
+            symbols->push_back({data[pos], 0});
+            continue;
+        }
+        symbols->push_back({static_cast<uint16_t>(match.length), static_cast<uint16_t>(match.distance)});
+        for (unsigned i = 1; i < match.length; ++i) {
+            ++pos;
+            hash = HashAt(data, end, pos);
+            zeros = ZerosFollowing(data, end, pos, hash, zeros);
+            Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
+        }
+    }
+}
+
+unsigned LengthCode(unsigned length)
+{
+    unsigned code = 28;
+    while (LENGTH_BASE[code] > length) {
+        --code;
+    }
+    return code;
+}
+
+unsigned DistanceCode(unsigned distance)
+{
+    unsigned code = 29;
+    while (DISTANCE_BASE[code] > distance) {
+        --code;
+    }
+    return code;
+}
+
+// Bits go out least significant first, as deflate packs them.
+struct BitWriter {
+    std::vector<uint8_t>* out;
+    uint64_t bits;
+    unsigned count;
+};
+
+void PutBits(BitWriter* writer, uint32_t value, unsigned count)
+{
+    writer->bits |= static_cast<uint64_t>(value) << writer->count;
+    writer->count += count;
+    if (writer->count >= 32) {
+        uint8_t bytes[4] = {static_cast<uint8_t>(writer->bits), static_cast<uint8_t>(writer->bits >> 8),
+                            static_cast<uint8_t>(writer->bits >> 16), static_cast<uint8_t>(writer->bits >> 24)};
+        writer->out->insert(writer->out->end(), bytes, bytes + 4);
+        writer->bits >>= 32;
+        writer->count -= 32;
+    }
+}
+
+void FlushBits(BitWriter* writer)
+{
+    while (writer->count > 0) {
+        writer->out->push_back(static_cast<uint8_t>(writer->bits));
+        writer->bits >>= 8;
+        writer->count = writer->count > 8 ? writer->count - 8 : 0;
+    }
+}
+
+// A Huffman code: each symbol's length, and its code bit-reversed so that it
+// can be put least significant bit first.
+struct Code {
+    unsigned count;
+    unsigned lengths[LITERAL_LENGTH_SYMBOLS];
+    uint32_t reversed[LITERAL_LENGTH_SYMBOLS];
+};
+
+// The code LodePNG builds for `frequencies` of `count` symbols, trimmed of
+// unused symbols at the end down to `min_count`.
+unsigned MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsigned count, unsigned max_bits)
+{
+    while (count > min_count && frequencies[count - 1] == 0) {
+        --count;
+    }
+    code->count = count;
+    unsigned error = lodepng_huffman_code_lengths(code->lengths, frequencies, count, max_bits);
+    if (error != 0) {
+        return error;
+    }
+    unsigned per_length[16] = {};
+    for (unsigned symbol = 0; symbol != count; ++symbol) {
+        ++per_length[code->lengths[symbol]];
+    }
+    per_length[0] = 0;
+    unsigned next[16] = {};
+    for (unsigned bits = 1; bits != 16; ++bits) {
+        next[bits] = (next[bits - 1] + per_length[bits - 1]) << 1;
+    }
+    for (unsigned symbol = 0; symbol != count; ++symbol) {
+        unsigned length = code->lengths[symbol];
+        uint32_t canonical = length != 0 ? next[length]++ : 0;
+        uint32_t reversed = 0;
+        for (unsigned bit = 0; bit != length; ++bit) {
+            reversed |= ((canonical >> bit) & 1u) << (length - 1 - bit);
+        }
+        code->reversed[symbol] = reversed;
+    }
+    return 0;
+}
+
+void PutSymbol(BitWriter* writer, const Code& code, unsigned symbol)
+{
+    PutBits(writer, code.reversed[symbol], code.lengths[symbol]);
+}
+
+// The code lengths of both codes, run-length coded with symbols 16, 17 and
+// 18 exactly as LodePNG does it; a repeat symbol is followed by its count.
+std::vector<unsigned> RunLengths(const Code& literals, const Code& distances)
+{
+    std::vector<unsigned> lengths(literals.lengths, literals.lengths + literals.count);
+    lengths.insert(lengths.end(), distances.lengths, distances.lengths + distances.count);
+    std::vector<unsigned> coded;
+    const size_t total = lengths.size();
+    for (size_t i = 0; i != total; ++i) {
+        unsigned repeats = 0; // after the first
+        while (i + repeats + 1 < total && lengths[i + repeats + 1] == lengths[i]) {
+            ++repeats;
+        }
+        if (lengths[i] == 0 && repeats >= 2) {
+            unsigned run = std::min(repeats + 1, 138u);
+            if (run <= 10) {
+                coded.insert(coded.end(), {17, run - 3});
+            } else {
+                coded.insert(coded.end(), {18, run - 11});
+            }
+            i += run - 1;
+        } else if (repeats >= 3) {
+            coded.push_back(lengths[i]);
+            for (unsigned k = 0; k != repeats / 6; ++k) {
+                coded.insert(coded.end(), {16, 3});
+            }
+            unsigned rest = repeats % 6;
+            if (rest >= 3) {
+                coded.insert(coded.end(), {16, rest - 3});
+            } else {
+                repeats -= rest;
+            }
+            i += repeats;
+        } else {
+            coded.push_back(lengths[i]);
+        }
+    }
+    return coded;
+}
+
+// Writes the header of a dynamic block: its codes, described by `coded`.
+unsigned PutBlockHeader(BitWriter* writer, bool final, const Code& literals, const Code& distances,
+                        const std::vector<unsigned>& coded)
+{
+    unsigned frequencies[CODE_LENGTH_SYMBOLS] = {};
+    for (size_t i = 0; i < coded.size(); ++i) {
+        ++frequencies[coded[i]];
+        i += coded[i] >= 16 ? 1 : 0;
+    }
+    Code lengths_code;
+    unsigned error = MakeCode(&lengths_code, frequencies, CODE_LENGTH_SYMBOLS, CODE_LENGTH_SYMBOLS, 7);
+    if (error != 0) {
+        return error;
+    }
+    unsigned listed = CODE_LENGTH_SYMBOLS;
+    while (listed > 4 && lengths_code.lengths[CODE_LENGTH_ORDER[listed - 1]] == 0) {
+        --listed;
+    }
+    PutBits(writer, final ? 1 : 0, 1);
+    PutBits(writer, 2, 2);
+    PutBits(writer, literals.count - FIRST_LENGTH_SYMBOL, 5);
+    PutBits(writer, distances.count - 1, 5);
+    PutBits(writer, listed - 4, 4);
+    for (unsigned i = 0; i != listed; ++i) {
+        PutBits(writer, lengths_code.lengths[CODE_LENGTH_ORDER[i]], 3);
+    }
+    const unsigned EXTRA_BITS[3] = {2, 3, 7};
+    for (size_t i = 0; i < coded.size(); ++i) {
+        PutSymbol(writer, lengths_code, coded[i]);
+        if (coded[i] >= 16) {
+            PutBits(writer, coded[i + 1], EXTRA_BITS[coded[i] - 16]);
+            ++i;
+        }
+    }
+    return 0;
+}
+
+unsigned PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symbols)
+{
+    unsigned literal_frequencies[LITERAL_LENGTH_SYMBOLS] = {};
+    unsigned distance_frequencies[DISTANCE_SYMBOLS] = {};
+    for (const Symbol& symbol : symbols) {
+        if (symbol.distance == 0) {
+            ++literal_frequencies[symbol.literal_or_length];
+        } else {
+            ++literal_frequencies[FIRST_LENGTH_SYMBOL + LengthCode(symbol.literal_or_length)];
+            ++distance_frequencies[DistanceCode(symbol.distance)];
+        }
+    }
+    literal_frequencies[END_OF_BLOCK] = 1;
+    Code literals, distances;
+    unsigned error = MakeCode(&literals, literal_frequencies, FIRST_LENGTH_SYMBOL, LITERAL_LENGTH_SYMBOLS, 15);
+    if (error == 0) {
+        // At least two distance codes: some decoders want them.
+        error = MakeCode(&distances, distance_frequencies, 2, DISTANCE_SYMBOLS, 15);
+    }
+    if (error == 0) {
+        error = PutBlockHeader(writer, final, literals, distances, RunLengths(literals, distances));
+    }
+    if (error != 0) {
+        return error;
+    }
+    for (const Symbol& symbol : symbols) {
+        if (symbol.distance == 0) {
+            PutSymbol(writer, literals, symbol.literal_or_length);
+            continue;
+        }
+        unsigned length_code = LengthCode(symbol.literal_or_length);
+        unsigned distance_code = DistanceCode(symbol.distance);
+        PutSymbol(writer, literals, FIRST_LENGTH_SYMBOL + length_code);
+        PutBits(writer, symbol.literal_or_length - LENGTH_BASE[length_code], LENGTH_EXTRA[length_code]);
+        PutSymbol(writer, distances, distance_code);
+        PutBits(writer, symbol.distance - DISTANCE_BASE[distance_code], DISTANCE_EXTRA[distance_code]);
+    }
+    PutSymbol(writer, literals, END_OF_BLOCK);
+    return 0;
+}
+
+uint32_t Adler32(const uint8_t* data, size_t size)
+{
+    uint32_t low = 1, high = 0;
+    while (size > 0) {
+        size_t amount = std::min<size_t>(size, 5552); // no overflow before the modulo
+        for (size_t i = 0; i != amount; ++i) {
+            low += data[i];
+            high += low;
+        }
+        low %= 65521;
+        high %= 65521;
+        data += amount;
+        size -= amount;
+    }
+    return (high << 16) | low;
+}
+
+unsigned Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+{
+    // LodePNG's block size: an eighth of the data, within 64 KiB and 256 KiB.
+    size_t block_size = std::min<size_t>(std::max<size_t>(size / 8 + 8, 65536), 262144);
+    size_t blocks = std::max<size_t>((size + block_size - 1) / block_size, 1);
+    std::unique_ptr<Chains> chains(new Chains);
+    ResetChains(chains.get());
+    BitWriter writer = {out, 0, 0};
+    std::vector<Symbol> symbols;
+    for (size_t block = 0; block != blocks; ++block) {
+        size_t start = block * block_size;
+        size_t end = std::min(start + block_size, size);
+        symbols.clear();
+        FindSymbols(chains.get(), data, start, end, &symbols);
+        unsigned error = PutBlock(&writer, block + 1 == blocks, symbols);
+        if (error != 0) {
+            return error;
+        }
+    }
+    FlushBits(&writer);
+    return 0;
+}
+
+} // namespace
+
+unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+{
+    try {
+        out->insert(out->end(), {0x78, 0x01}); // deflate, 32 KiB window, no dictionary
+        unsigned error = Deflate(data, size, out);
+        if (error != 0) {
+            return error;
+        }
+        uint32_t adler = Adler32(data, size);
+        out->insert(out->end(), {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
+                                 static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)});
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return 83;
+    }
+}

@@ -1,0 +1,406 @@
+#include "png_encoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <lodepng.h>
+
+#include "deflate.h"
+
+const char* const PNG_ENCODER_LODEPNG_VERSION = "20220618";
+
+namespace {
+
+enum ColourType : uint8_t { GREY = 0, RGB = 2, PALETTE = 3, GREY_ALPHA = 4, RGBA = 6 };
+
+const unsigned MAX_COLOURS_COUNTED = 257; // one past what a palette holds
+
+// The distinct RGBA colours of an image, in the order they first appear,
+// each with its index: open addressing over twice the most it holds.
+struct ColourTable {
+    uint32_t colour[512];
+    uint16_t index_plus_one[512]; // 0: empty
+    unsigned count;
+};
+
+unsigned ColourSlot(const ColourTable& table, uint32_t colour)
+{
+    unsigned slot = (colour * 2654435761u) >> 23;
+    while (table.index_plus_one[slot] != 0 && table.colour[slot] != colour) {
+        slot = (slot + 1) & 511;
+    }
+    return slot;
+}
+
+// What LodePNG's colour statistics find in an 8-bit RGBA image.
+struct ColourStats {
+    bool coloured;
+    bool key;
+    bool alpha;
+    uint8_t key_rgb[3];
+    unsigned bits; // the fewest bits a grey value needs
+    ColourTable colours;
+};
+
+unsigned GreyBits(uint8_t value)
+{
+    if (value == 0 || value == 255) {
+        return 1;
+    }
+    if (value % 17 == 0) {
+        return value % 85 == 0 ? 2 : 4;
+    }
+    return 8;
+}
+
+// One pixel's effect on the statistics, in LodePNG's order; a pixel equal to
+// the one before it has none.
+void CountPixel(ColourStats* stats, const uint8_t* pixel)
+{
+    uint8_t r = pixel[0], g = pixel[1], b = pixel[2], a = pixel[3];
+    if (stats->bits < 8) {
+        stats->bits = std::max(stats->bits, GreyBits(r));
+    }
+    if (!stats->coloured && (r != g || r != b)) {
+        stats->coloured = true;
+        stats->bits = 8;
+    }
+    if (!stats->alpha) {
+        bool is_key = r == stats->key_rgb[0] && g == stats->key_rgb[1] && b == stats->key_rgb[2];
+        if ((a != 255 && (a != 0 || (stats->key && !is_key))) || (a == 255 && stats->key && is_key)) {
+            stats->alpha = true;
+            stats->key = false;
+            stats->bits = 8;
+        } else if (a == 0 && !stats->key) {
+            stats->key = true;
+            std::memcpy(stats->key_rgb, pixel, 3);
+        }
+    }
+    ColourTable& table = stats->colours;
+    if (table.count < MAX_COLOURS_COUNTED) {
+        uint32_t colour;
+        std::memcpy(&colour, pixel, 4);
+        unsigned slot = ColourSlot(table, colour);
+        if (table.index_plus_one[slot] == 0) {
+            table.colour[slot] = colour;
+            table.index_plus_one[slot] = static_cast<uint16_t>(++table.count);
+        }
+    }
+}
+
+void CountColours(ColourStats* stats, const uint8_t* rgba, size_t pixels)
+{
+    std::memset(stats, 0, sizeof *stats);
+    stats->bits = 1;
+    for (size_t i = 0; i != pixels; ++i) {
+        if (i == 0 || std::memcmp(rgba + 4 * i, rgba + 4 * i - 4, 4) != 0) {
+            CountPixel(stats, rgba + 4 * i);
+        }
+    }
+    if (!stats->key || stats->alpha) {
+        return;
+    }
+    // A key seen after an opaque pixel of its colour.
+    for (size_t i = 0; i != pixels; ++i) {
+        const uint8_t* pixel = rgba + 4 * i;
+        if (pixel[3] != 0 && std::memcmp(pixel, stats->key_rgb, 3) == 0) {
+            stats->alpha = true;
+            stats->key = false;
+            stats->bits = 8;
+            return;
+        }
+    }
+}
+
+struct PngMode {
+    ColourType type;
+    unsigned depth;
+    bool keyed;
+    unsigned key[3]; // in the image's depth
+};
+
+// LodePNG's choice of the smallest mode that holds every pixel exactly.
+PngMode ChooseMode(const ColourStats& stats, size_t pixels)
+{
+    bool alpha = stats.alpha;
+    bool key = stats.key;
+    unsigned bits = stats.bits;
+    if (key && pixels <= 16) {
+        alpha = true; // a tRNS chunk costs more than the alpha of so few pixels
+        key = false;
+        bits = std::max(bits, 8u);
+    }
+    bool grey = !stats.coloured;
+    unsigned n = stats.colours.count;
+    unsigned palette_bits = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
+    bool palette = n <= 256 && pixels >= 2 * static_cast<size_t>(n) && !(grey && !alpha && bits <= palette_bits);
+    if (palette) {
+        return {PALETTE, palette_bits, false, {0, 0, 0}};
+    }
+    PngMode mode = {alpha ? (grey ? GREY_ALPHA : RGBA) : (grey ? GREY : RGB), bits, key, {0, 0, 0}};
+    if (key) {
+        unsigned mask = (1u << bits) - 1;
+        for (int c = 0; c != 3; ++c) {
+            mode.key[c] = stats.key_rgb[c] * 257u & mask;
+        }
+    }
+    return mode;
+}
+
+unsigned Channels(ColourType type)
+{
+    switch (type) {
+    case RGB: return 3;
+    case GREY_ALPHA: return 2;
+    case RGBA: return 4;
+    default: return 1;
+    }
+}
+
+// The colours in index order, as LodePNG lists them in PLTE and tRNS.
+std::vector<uint32_t> PaletteOf(const ColourTable& table)
+{
+    std::vector<uint32_t> palette(table.count);
+    for (unsigned slot = 0; slot != 512; ++slot) {
+        if (table.index_plus_one[slot] != 0) {
+            palette[table.index_plus_one[slot] - 1u] = table.colour[slot];
+        }
+    }
+    return palette;
+}
+
+// Packs a row of `count` values of `depth` bits, most significant first.
+void PackRow(const uint8_t* values, unsigned count, unsigned depth, uint8_t* row)
+{
+    unsigned per_byte = 8 / depth;
+    for (unsigned x = 0; x < count; x += per_byte) {
+        unsigned byte = 0;
+        for (unsigned k = 0; k != per_byte; ++k) {
+            byte = (byte << depth) | (x + k < count ? values[x + k] : 0);
+        }
+        row[x / per_byte] = static_cast<uint8_t>(byte);
+    }
+}
+
+// The image's rows in `mode`, each `line_bytes` long, padding bits zero.
+std::vector<uint8_t> ConvertRows(const uint8_t* rgba, unsigned width, unsigned height, const PngMode& mode,
+                                 const ColourTable& colours, size_t line_bytes)
+{
+    std::vector<uint8_t> rows(line_bytes * height);
+    std::vector<uint8_t> values(width);
+    for (unsigned y = 0; y != height; ++y) {
+        const uint8_t* in = rgba + static_cast<size_t>(y) * width * 4;
+        uint8_t* out = rows.data() + y * line_bytes;
+        for (unsigned x = 0; x != width; ++x) {
+            const uint8_t* pixel = in + 4 * x;
+            switch (mode.type) {
+            case RGB: std::memcpy(out + 3 * x, pixel, 3); break;
+            case GREY_ALPHA:
+                out[2 * x] = pixel[0];
+                out[2 * x + 1] = pixel[3];
+                break;
+            case GREY: values[x] = static_cast<uint8_t>(pixel[0] >> (8 - mode.depth)); break;
+            default: {
+                uint32_t colour;
+                std::memcpy(&colour, pixel, 4);
+                values[x] = static_cast<uint8_t>(colours.index_plus_one[ColourSlot(colours, colour)] - 1);
+            }
+            }
+        }
+        if (mode.type == GREY || mode.type == PALETTE) {
+            PackRow(values.data(), width, mode.depth, out);
+        }
+    }
+    return rows;
+}
+
+uint8_t Paeth(int a, int b, int c)
+{
+    int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    if (pa <= pb && pa <= pc) {
+        return static_cast<uint8_t>(a);
+    }
+    return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+// Row `line` filtered with `type` against `above` (zeros for the first row).
+void FilterRow(unsigned type, const uint8_t* line, const uint8_t* above, size_t size, size_t step, uint8_t* out)
+{
+    for (size_t i = 0; i != size; ++i) {
+        int left = i >= step ? line[i - step] : 0;
+        int corner = i >= step ? above[i - step] : 0;
+        int predicted = 0;
+        switch (type) {
+        case 1: predicted = left; break;
+        case 2: predicted = above[i]; break;
+        case 3: predicted = (left + above[i]) >> 1; break;
+        case 4: predicted = Paeth(left, above[i], corner); break;
+        default: break;
+        }
+        out[i] = static_cast<uint8_t>(line[i] - predicted);
+    }
+}
+
+// LodePNG's measure of a filtered row: the bytes' sum for no filter, else
+// the sum of their distances from zero, read as signed.
+size_t RowCost(unsigned type, const uint8_t* filtered, size_t size)
+{
+    size_t sum = 0;
+    for (size_t i = 0; i != size; ++i) {
+        unsigned s = filtered[i];
+        sum += type == 0 || s < 128 ? s : 255 - s;
+    }
+    return sum;
+}
+
+// The filtered image data: each row behind its filter type, the type that
+// costs least (the first of equals), or no filter for palettes and depths
+// under 8.
+std::vector<uint8_t> FilterRows(const uint8_t* rows, unsigned height, size_t line_bytes, size_t step, bool adaptive)
+{
+    std::vector<uint8_t> data((line_bytes + 1) * height);
+    std::vector<uint8_t> attempts(line_bytes * 5);
+    std::vector<uint8_t> zero_row(line_bytes);
+    for (unsigned y = 0; y != height; ++y) {
+        const uint8_t* line = rows + y * line_bytes;
+        const uint8_t* above = y == 0 ? zero_row.data() : line - line_bytes;
+        uint8_t* out = data.data() + y * (line_bytes + 1);
+        unsigned best = 0;
+        if (adaptive) {
+            size_t least = 0;
+            for (unsigned type = 0; type != 5; ++type) {
+                uint8_t* attempt = attempts.data() + type * line_bytes;
+                FilterRow(type, line, above, line_bytes, step, attempt);
+                size_t cost = RowCost(type, attempt, line_bytes);
+                if (type == 0 || cost < least) {
+                    best = type;
+                    least = cost;
+                }
+            }
+            std::memcpy(out + 1, attempts.data() + best * line_bytes, line_bytes);
+        } else {
+            std::memcpy(out + 1, line, line_bytes);
+        }
+        out[0] = static_cast<uint8_t>(best);
+    }
+    return data;
+}
+
+void Put32(std::vector<uint8_t>* png, uint32_t value)
+{
+    png->insert(png->end(), {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+}
+
+// Appends a chunk's head; EndChunk writes its length and CRC once its data follows.
+size_t BeginChunk(std::vector<uint8_t>* png, const char* type)
+{
+    size_t start = png->size();
+    Put32(png, 0);
+    png->insert(png->end(), type, type + 4);
+    return start;
+}
+
+unsigned EndChunk(std::vector<uint8_t>* png, size_t start)
+{
+    size_t length = png->size() - start - 8;
+    if (length > 0x7fffffffu) {
+        return 77; // LodePNG's code for a chunk too large
+    }
+    uint8_t* chunk = png->data() + start;
+    for (int i = 0; i != 4; ++i) {
+        chunk[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    }
+    Put32(png, lodepng_crc32(png->data() + start + 4, length + 4));
+    return 0;
+}
+
+void PutHeader(std::vector<uint8_t>* png, unsigned width, unsigned height, const PngMode& mode)
+{
+    const uint8_t SIGNATURE[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    png->assign(SIGNATURE, SIGNATURE + 8);
+    size_t chunk = BeginChunk(png, "IHDR");
+    Put32(png, width);
+    Put32(png, height);
+    // depth, colour type; compression, filter and interlace methods 0
+    png->insert(png->end(), {static_cast<uint8_t>(mode.depth), mode.type, 0, 0, 0});
+    EndChunk(png, chunk);
+}
+
+// PLTE and tRNS where the mode needs them: a palette's alphas up to the
+// last one not opaque, or the key.
+void PutPaletteAndKey(std::vector<uint8_t>* png, const PngMode& mode, const std::vector<uint32_t>& palette)
+{
+    if (mode.type == PALETTE) {
+        size_t chunk = BeginChunk(png, "PLTE");
+        size_t alphas = 0;
+        for (size_t i = 0; i != palette.size(); ++i) {
+            uint8_t rgba[4];
+            std::memcpy(rgba, &palette[i], 4);
+            png->insert(png->end(), rgba, rgba + 3);
+            alphas = rgba[3] != 255 ? i + 1 : alphas;
+        }
+        EndChunk(png, chunk);
+        if (alphas == 0) {
+            return;
+        }
+        chunk = BeginChunk(png, "tRNS");
+        for (size_t i = 0; i != alphas; ++i) {
+            uint8_t rgba[4];
+            std::memcpy(rgba, &palette[i], 4);
+            png->push_back(rgba[3]);
+        }
+        EndChunk(png, chunk);
+    } else if (mode.keyed && (mode.type == GREY || mode.type == RGB)) {
+        size_t chunk = BeginChunk(png, "tRNS");
+        for (unsigned c = 0; c != (mode.type == GREY ? 1u : 3u); ++c) {
+            png->insert(png->end(), {static_cast<uint8_t>(mode.key[c] >> 8), static_cast<uint8_t>(mode.key[c])});
+        }
+        EndChunk(png, chunk);
+    }
+}
+
+unsigned Encode(const uint8_t* rgba, unsigned width, unsigned height, std::vector<uint8_t>* png)
+{
+    size_t pixels = static_cast<size_t>(width) * height;
+    std::unique_ptr<ColourStats> stats(new ColourStats);
+    CountColours(stats.get(), rgba, pixels);
+    PngMode mode = ChooseMode(*stats, pixels);
+    size_t bits_per_pixel = Channels(mode.type) * mode.depth;
+    size_t line_bytes = (width * bits_per_pixel + 7) / 8;
+    std::vector<uint8_t> converted;
+    const uint8_t* rows = rgba;
+    if (mode.type != RGBA) {
+        converted = ConvertRows(rgba, width, height, mode, stats->colours, line_bytes);
+        rows = converted.data();
+    }
+    bool adaptive = mode.type != PALETTE && mode.depth == 8;
+    std::vector<uint8_t> data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
+    converted = std::vector<uint8_t>();
+
+    PutHeader(png, width, height, mode);
+    PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint32_t>());
+    size_t chunk = BeginChunk(png, "IDAT");
+    unsigned error = ZlibCompressLikeLodePng(data.data(), data.size(), png);
+    if (error == 0) {
+        error = EndChunk(png, chunk);
+    }
+    if (error == 0) {
+        EndChunk(png, BeginChunk(png, "IEND"));
+    }
+    return error;
+}
+
+} // namespace
+
+unsigned EncodePngLikeLodePng(const uint8_t* rgba, unsigned width, unsigned height, std::vector<uint8_t>* png)
+{
+    try {
+        return Encode(rgba, width, height, png);
+    } catch (const std::bad_alloc&) {
+        return 83;
+    }
+}
