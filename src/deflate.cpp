@@ -6,8 +6,6 @@
 #include <memory>
 #include <new>
 
-#include <lodepng.h>
-
 namespace {
 
 // LodePNG's default settings, and the limits it derives from them.
@@ -42,8 +40,9 @@ const unsigned CODE_LENGTH_SYMBOLS = 19;
 // (stale entries included), since which earlier position it tries, and in
 // what order, decides the bytes. Slots are positions modulo the window.
 struct Chains {
-    int16_t head[HASH_VALUES];         // hash value -> last slot with it
-    int32_t value[WINDOW];             // slot -> its hash value
+    uint64_t has_head[HASH_VALUES / 64]; // a bit per hash value: head holds a slot
+    uint16_t head[HASH_VALUES];          // hash value -> last slot with it
+    uint32_t value[WINDOW];            // slot -> its hash value
     uint16_t chain[WINDOW];            // slot -> earlier slot of the same hash
     uint16_t zeros[WINDOW];            // slot -> length of the run of zeros there
     int16_t zeros_head[MAX_LENGTH + 1];// run length -> last slot with it
@@ -52,10 +51,10 @@ struct Chains {
 
 void ResetChains(Chains* chains)
 {
-    std::memset(chains->head, 0xff, sizeof chains->head);
+    std::memset(chains->has_head, 0, sizeof chains->has_head);
     std::memset(chains->zeros_head, 0xff, sizeof chains->zeros_head);
     for (unsigned slot = 0; slot != WINDOW; ++slot) {
-        chains->value[slot] = -1;
+        chains->value[slot] = UINT32_MAX;
         chains->chain[slot] = static_cast<uint16_t>(slot);
         chains->zeros[slot] = 0;
         chains->zeros_chain[slot] = static_cast<uint16_t>(slot);
@@ -118,13 +117,20 @@ unsigned ZerosFollowing(const uint8_t* data, size_t end, size_t pos, unsigned ha
     return previous;
 }
 
+void ForgetHead(Chains* chains, unsigned hash)
+{
+    chains->has_head[hash / 64] &= ~(uint64_t{1} << (hash % 64));
+}
+
 void Insert(Chains* chains, unsigned slot, unsigned hash, unsigned zeros)
 {
-    chains->value[slot] = static_cast<int32_t>(hash);
-    if (chains->head[hash] != NO_SLOT) {
-        chains->chain[slot] = static_cast<uint16_t>(chains->head[hash]);
+    chains->value[slot] = hash;
+    uint64_t bit = uint64_t{1} << (hash % 64);
+    if (chains->has_head[hash / 64] & bit) {
+        chains->chain[slot] = chains->head[hash];
     }
-    chains->head[hash] = static_cast<int16_t>(slot);
+    chains->has_head[hash / 64] |= bit;
+    chains->head[hash] = static_cast<uint16_t>(slot);
     chains->zeros[slot] = static_cast<uint16_t>(zeros);
     if (chains->zeros_head[zeros] != NO_SLOT) {
         chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[zeros]);
@@ -142,44 +148,51 @@ struct Match {
 Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash,
                    unsigned zeros)
 {
-    Match best = {0, 0};
+    const uint8_t* here = data + pos;
     const unsigned slot = static_cast<unsigned>(pos & (WINDOW - 1));
     const unsigned limit = static_cast<unsigned>(std::min<size_t>(end - pos, MAX_LENGTH));
+    const bool in_zeros = zeros >= 3;
+    unsigned best_length = 0, best_distance = 0;
     unsigned candidate = chains.chain[slot];
     unsigned previous_distance = 0;
-    for (unsigned tries = 0; tries != MAX_CHAIN; ++tries) {
-        unsigned distance = candidate <= slot ? slot - candidate : slot - candidate + WINDOW;
+    for (unsigned tries = MAX_CHAIN; tries != 0; --tries) {
+        unsigned distance = (slot - candidate) & (WINDOW - 1);
         if (distance < previous_distance) {
             break; // went round the whole window
         }
         previous_distance = distance;
-        if (distance > 0) {
+        const uint8_t* there = here - distance;
+        // Only a match longer than the best counts: where the byte that
+        // would make it longer differs, it cannot be.
+        if (distance > 0 && best_length < limit && here[best_length] == there[best_length]) {
             // Both runs of zeros are known to be there: start past them.
-            unsigned skip = zeros >= 3 ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
-            unsigned length = skip + CommonLength(data + pos + skip, data + pos - distance + skip, limit - skip);
-            if (length > best.length) {
-                best = {length, distance};
+            unsigned skip = in_zeros ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
+            unsigned length = skip + CommonLength(here + skip, there + skip, limit - skip);
+            if (length > best_length) {
+                best_length = length;
+                best_distance = distance;
                 if (length >= NICE_LENGTH) {
                     break;
                 }
             }
         }
-        if (candidate == chains.chain[candidate]) {
+        unsigned next = chains.chain[candidate];
+        if (next == candidate) {
             break;
         }
-        if (zeros >= 3 && best.length > zeros) {
+        if (in_zeros && best_length > zeros) {
             candidate = chains.zeros_chain[candidate];
             if (chains.zeros[candidate] != zeros) {
                 break;
             }
         } else {
-            candidate = chains.chain[candidate];
-            if (chains.value[candidate] != static_cast<int32_t>(hash)) {
+            candidate = next;
+            if (chains.value[candidate] != hash) {
                 break; // the chain ran into a slot reused for another hash
             }
         }
     }
-    return best;
+    return {best_length, best_distance};
 }
 
 // One LZ77 step's output: a literal byte (distance 0) or a match.
@@ -213,7 +226,7 @@ void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, 
                 // The deferred match wins: this position is inserted again
                 // below, and must not chain to itself.
                 match = deferred;
-                chains->head[hash] = NO_SLOT;
+                ForgetHead(chains, hash);
                 chains->zeros_head[zeros] = NO_SLOT;
                 --pos;
             }
@@ -257,16 +270,21 @@ struct BitWriter {
     unsigned count;
 };
 
-void PutBits(BitWriter* writer, uint32_t value, unsigned count)
+void EmitWord(BitWriter* writer)
+{
+    uint8_t bytes[4] = {static_cast<uint8_t>(writer->bits), static_cast<uint8_t>(writer->bits >> 8),
+                        static_cast<uint8_t>(writer->bits >> 16), static_cast<uint8_t>(writer->bits >> 24)};
+    writer->out->insert(writer->out->end(), bytes, bytes + 4);
+    writer->bits >>= 32;
+    writer->count -= 32;
+}
+
+inline void PutBits(BitWriter* writer, uint32_t value, unsigned count)
 {
     writer->bits |= static_cast<uint64_t>(value) << writer->count;
     writer->count += count;
     if (writer->count >= 32) {
-        uint8_t bytes[4] = {static_cast<uint8_t>(writer->bits), static_cast<uint8_t>(writer->bits >> 8),
-                            static_cast<uint8_t>(writer->bits >> 16), static_cast<uint8_t>(writer->bits >> 24)};
-        writer->out->insert(writer->out->end(), bytes, bytes + 4);
-        writer->bits >>= 32;
-        writer->count -= 32;
+        EmitWord(writer);
     }
 }
 
@@ -287,18 +305,101 @@ struct Code {
     uint32_t reversed[LITERAL_LENGTH_SYMBOLS];
 };
 
+// LodePNG's length-limited code lengths: the boundary package-merge of
+// Katajainen, Moffat and Turpin over the used symbols, stably sorted by
+// frequency, a leaf preferred to a package only where it weighs less. Its
+// lookahead chains are nodes in a pool, linked by index.
+struct MergeNode {
+    unsigned weight;
+    unsigned leaves; // leaves of the list up to and with this node
+    int tail;        // the chain it extends, -1 for none
+};
+
+struct PackageMerge {
+    std::unique_ptr<MergeNode[]> pool; // a list makes at most two nodes a leaf, and two ahead
+    size_t nodes;
+    std::vector<std::pair<unsigned, unsigned>> leaves; // weight, symbol
+    int lookahead[2][15];                              // per list: the two chains ahead
+};
+
+int NewNode(PackageMerge* merge, unsigned weight, unsigned leaves, int tail)
+{
+    merge->pool[merge->nodes] = {weight, leaves, tail};
+    return static_cast<int>(merge->nodes++);
+}
+
+void BoundaryStep(PackageMerge* merge, int list, size_t chain_number)
+{
+    int* first = merge->lookahead[0];
+    int* second = merge->lookahead[1];
+    unsigned last = merge->pool[second[list]].leaves;
+    size_t used = merge->leaves.size();
+    if (list == 0) {
+        if (last < used) {
+            first[0] = second[0];
+            second[0] = NewNode(merge, merge->leaves[last].first, last + 1, -1);
+        }
+        return;
+    }
+    unsigned sum = merge->pool[first[list - 1]].weight + merge->pool[second[list - 1]].weight;
+    first[list] = second[list];
+    if (last < used && sum > merge->leaves[last].first) {
+        second[list] = NewNode(merge, merge->leaves[last].first, last + 1, merge->pool[second[list]].tail);
+        return;
+    }
+    second[list] = NewNode(merge, sum, last, second[list - 1]);
+    if (chain_number + 1 < 2 * used - 2) { // the last list's chains need no more
+        BoundaryStep(merge, list - 1, chain_number);
+        BoundaryStep(merge, list - 1, chain_number);
+    }
+}
+
+void CodeLengths(unsigned* lengths, const unsigned* frequencies, unsigned count, unsigned max_bits)
+{
+    PackageMerge merge;
+    for (unsigned symbol = 0; symbol != count; ++symbol) {
+        if (frequencies[symbol] > 0) {
+            merge.leaves.push_back({frequencies[symbol], symbol});
+        }
+    }
+    std::fill(lengths, lengths + count, 0u);
+    size_t used = merge.leaves.size();
+    if (used < 2) {
+        // Two codes of one bit at least: some decoders want two.
+        unsigned only = used == 1 ? merge.leaves[0].second : 0;
+        lengths[only] = 1;
+        lengths[only == 0 ? 1 : 0] = 1;
+        return;
+    }
+    std::stable_sort(merge.leaves.begin(), merge.leaves.end(),
+                     [](const std::pair<unsigned, unsigned>& a, const std::pair<unsigned, unsigned>& b) {
+                         return a.first < b.first;
+                     });
+    merge.pool.reset(new MergeNode[(2 * used + 2) * max_bits + 2]);
+    merge.nodes = 0;
+    int zero = NewNode(&merge, merge.leaves[0].first, 1, -1);
+    int one = NewNode(&merge, merge.leaves[1].first, 2, -1);
+    std::fill(merge.lookahead[0], merge.lookahead[0] + max_bits, zero);
+    std::fill(merge.lookahead[1], merge.lookahead[1] + max_bits, one);
+    for (size_t chain_number = 2; chain_number != 2 * used - 2; ++chain_number) {
+        BoundaryStep(&merge, static_cast<int>(max_bits) - 1, chain_number);
+    }
+    for (int node = merge.lookahead[1][max_bits - 1]; node != -1; node = merge.pool[node].tail) {
+        for (unsigned leaf = 0; leaf != merge.pool[node].leaves; ++leaf) {
+            ++lengths[merge.leaves[leaf].second];
+        }
+    }
+}
+
 // The code LodePNG builds for `frequencies` of `count` symbols, trimmed of
 // unused symbols at the end down to `min_count`.
-unsigned MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsigned count, unsigned max_bits)
+void MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsigned count, unsigned max_bits)
 {
     while (count > min_count && frequencies[count - 1] == 0) {
         --count;
     }
     code->count = count;
-    unsigned error = lodepng_huffman_code_lengths(code->lengths, frequencies, count, max_bits);
-    if (error != 0) {
-        return error;
-    }
+    CodeLengths(code->lengths, frequencies, count, max_bits);
     unsigned per_length[16] = {};
     for (unsigned symbol = 0; symbol != count; ++symbol) {
         ++per_length[code->lengths[symbol]];
@@ -317,7 +418,6 @@ unsigned MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, u
         }
         code->reversed[symbol] = reversed;
     }
-    return 0;
 }
 
 void PutSymbol(BitWriter* writer, const Code& code, unsigned symbol)
@@ -366,7 +466,7 @@ std::vector<unsigned> RunLengths(const Code& literals, const Code& distances)
 }
 
 // Writes the header of a dynamic block: its codes, described by `coded`.
-unsigned PutBlockHeader(BitWriter* writer, bool final, const Code& literals, const Code& distances,
+void PutBlockHeader(BitWriter* writer, bool final, const Code& literals, const Code& distances,
                         const std::vector<unsigned>& coded)
 {
     unsigned frequencies[CODE_LENGTH_SYMBOLS] = {};
@@ -375,10 +475,7 @@ unsigned PutBlockHeader(BitWriter* writer, bool final, const Code& literals, con
         i += coded[i] >= 16 ? 1 : 0;
     }
     Code lengths_code;
-    unsigned error = MakeCode(&lengths_code, frequencies, CODE_LENGTH_SYMBOLS, CODE_LENGTH_SYMBOLS, 7);
-    if (error != 0) {
-        return error;
-    }
+    MakeCode(&lengths_code, frequencies, CODE_LENGTH_SYMBOLS, CODE_LENGTH_SYMBOLS, 7);
     unsigned listed = CODE_LENGTH_SYMBOLS;
     while (listed > 4 && lengths_code.lengths[CODE_LENGTH_ORDER[listed - 1]] == 0) {
         --listed;
@@ -399,10 +496,9 @@ unsigned PutBlockHeader(BitWriter* writer, bool final, const Code& literals, con
             ++i;
         }
     }
-    return 0;
 }
 
-unsigned PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symbols)
+void PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symbols)
 {
     unsigned literal_frequencies[LITERAL_LENGTH_SYMBOLS] = {};
     unsigned distance_frequencies[DISTANCE_SYMBOLS] = {};
@@ -416,17 +512,10 @@ unsigned PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symb
     }
     literal_frequencies[END_OF_BLOCK] = 1;
     Code literals, distances;
-    unsigned error = MakeCode(&literals, literal_frequencies, FIRST_LENGTH_SYMBOL, LITERAL_LENGTH_SYMBOLS, 15);
-    if (error == 0) {
-        // At least two distance codes: some decoders want them.
-        error = MakeCode(&distances, distance_frequencies, 2, DISTANCE_SYMBOLS, 15);
-    }
-    if (error == 0) {
-        error = PutBlockHeader(writer, final, literals, distances, RunLengths(literals, distances));
-    }
-    if (error != 0) {
-        return error;
-    }
+    MakeCode(&literals, literal_frequencies, FIRST_LENGTH_SYMBOL, LITERAL_LENGTH_SYMBOLS, 15);
+    // At least two distance codes: some decoders want them.
+    MakeCode(&distances, distance_frequencies, 2, DISTANCE_SYMBOLS, 15);
+    PutBlockHeader(writer, final, literals, distances, RunLengths(literals, distances));
     for (const Symbol& symbol : symbols) {
         if (symbol.distance == 0) {
             PutSymbol(writer, literals, symbol.literal_or_length);
@@ -440,7 +529,6 @@ unsigned PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symb
         PutBits(writer, symbol.distance - DISTANCE_BASE[distance_code], DISTANCE_EXTRA[distance_code]);
     }
     PutSymbol(writer, literals, END_OF_BLOCK);
-    return 0;
 }
 
 uint32_t Adler32(const uint8_t* data, size_t size)
@@ -460,7 +548,7 @@ uint32_t Adler32(const uint8_t* data, size_t size)
     return (high << 16) | low;
 }
 
-unsigned Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
 {
     // LodePNG's block size: an eighth of the data, within 64 KiB and 256 KiB.
     size_t block_size = std::min<size_t>(std::max<size_t>(size / 8 + 8, 65536), 262144);
@@ -469,18 +557,15 @@ unsigned Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     ResetChains(chains.get());
     BitWriter writer = {out, 0, 0};
     std::vector<Symbol> symbols;
+    symbols.reserve(std::min(size, block_size));
     for (size_t block = 0; block != blocks; ++block) {
         size_t start = block * block_size;
         size_t end = std::min(start + block_size, size);
         symbols.clear();
         FindSymbols(chains.get(), data, start, end, &symbols);
-        unsigned error = PutBlock(&writer, block + 1 == blocks, symbols);
-        if (error != 0) {
-            return error;
-        }
+        PutBlock(&writer, block + 1 == blocks, symbols);
     }
     FlushBits(&writer);
-    return 0;
 }
 
 } // namespace
@@ -489,10 +574,7 @@ unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<u
 {
     try {
         out->insert(out->end(), {0x78, 0x01}); // deflate, 32 KiB window, no dictionary
-        unsigned error = Deflate(data, size, out);
-        if (error != 0) {
-            return error;
-        }
+        Deflate(data, size, out);
         uint32_t adler = Adler32(data, size);
         out->insert(out->end(), {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
                                  static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)});
