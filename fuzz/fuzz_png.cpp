@@ -48,7 +48,7 @@ std::vector<uint8_t> Draw(const uint8_t* data, size_t size, unsigned pixels, uns
     return rgba;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned error = lodepng_encode32(&expected, &expected_size, rgba.data(), width, height);
     std::vector<uint8_t> ours;
     unsigned our_error = EncodePngLikeLodePng(rgba.data(), width, height, &ours);
-    bool same = error == 0 && our_error == 0 && ours.size() == expected_size &&
-                std::equal(ours.begin(), ours.end(), expected);
+    bool same =
+        error == 0 && our_error == 0 && ours.size() == expected_size && std::equal(ours.begin(), ours.end(), expected);
     free(expected);
     if (!same) {
         fprintf(stderr, "fuzz_png: %ux%u: our bytes differ from LodePNG's\n", width, height);

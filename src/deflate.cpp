@@ -23,9 +23,10 @@ const unsigned LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15, 
                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const unsigned LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const unsigned DISTANCE_BASE[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const unsigned DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+const unsigned DISTANCE_BASE[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const unsigned DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                      6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a block header lists the code length code lengths.
 const unsigned CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -40,13 +41,13 @@ const unsigned CODE_LENGTH_SYMBOLS = 19;
 // (stale entries included), since which earlier position it tries, and in
 // what order, decides the bytes. Slots are positions modulo the window.
 struct Chains {
-    uint64_t has_head[HASH_VALUES / 64]; // a bit per hash value: head holds a slot
-    uint16_t head[HASH_VALUES];          // hash value -> last slot with it
-    uint32_t value[WINDOW];            // slot -> its hash value
-    uint16_t chain[WINDOW];            // slot -> earlier slot of the same hash
-    uint16_t zeros[WINDOW];            // slot -> length of the run of zeros there
-    int16_t zeros_head[MAX_LENGTH + 1];// run length -> last slot with it
-    uint16_t zeros_chain[WINDOW];      // slot -> earlier slot of the same run length
+    uint64_t has_head[HASH_VALUES / 64];  // a bit per hash value: head holds a slot
+    uint16_t head[HASH_VALUES];           // hash value -> last slot with it
+    uint32_t value[WINDOW];               // slot -> its hash value
+    uint16_t chain[WINDOW];               // slot -> earlier slot of the same hash
+    uint16_t zeros[WINDOW];               // slot -> length of the run of zeros there
+    int16_t zeros_head[MAX_LENGTH + 1];   // run length -> last slot with it
+    uint16_t zeros_chain[WINDOW];         // slot -> earlier slot of the same run length
 };
 
 void ResetChains(Chains* chains)
@@ -145,8 +146,7 @@ struct Match {
 
 // The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
 // run of zeros are already inserted.
-Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash,
-                   unsigned zeros)
+Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
 {
     const uint8_t* here = data + pos;
     const unsigned slot = static_cast<unsigned>(pos & (WINDOW - 1));
@@ -158,7 +158,7 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
     for (unsigned tries = MAX_CHAIN; tries != 0; --tries) {
         unsigned distance = (slot - candidate) & (WINDOW - 1);
         if (distance < previous_distance) {
-            break; // went round the whole window
+            break;  // went round the whole window
         }
         previous_distance = distance;
         const uint8_t* there = here - distance;
@@ -188,7 +188,7 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         } else {
             candidate = next;
             if (chains.value[candidate] != hash) {
-                break; // the chain ran into a slot reused for another hash
+                break;  // the chain ran into a slot reused for another hash
             }
         }
     }
@@ -214,7 +214,7 @@ void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, 
         Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
         Match match = LongestMatch(*chains, data, end, pos, hash, zeros);
         if (!lazy && match.length >= MIN_LENGTH && match.length <= MAX_LAZY_LENGTH) {
-            lazy = true; // see whether the next byte starts a longer one
+            lazy = true;  // see whether the next byte starts a longer one
             deferred = match;
             continue;
         }
@@ -311,15 +311,15 @@ struct Code {
 // lookahead chains are nodes in a pool, linked by index.
 struct MergeNode {
     unsigned weight;
-    unsigned leaves; // leaves of the list up to and with this node
-    int tail;        // the chain it extends, -1 for none
+    unsigned leaves;  // leaves of the list up to and with this node
+    int tail;         // the chain it extends, -1 for none
 };
 
 struct PackageMerge {
-    std::unique_ptr<MergeNode[]> pool; // a list makes at most two nodes a leaf, and two ahead
+    std::unique_ptr<MergeNode[]> pool;  // a list makes at most two nodes a leaf, and two ahead
     size_t nodes;
-    std::vector<std::pair<unsigned, unsigned>> leaves; // weight, symbol
-    int lookahead[2][15];                              // per list: the two chains ahead
+    std::vector<std::pair<unsigned, unsigned>> leaves;  // weight, symbol
+    int lookahead[2][15];                               // per list: the two chains ahead
 };
 
 int NewNode(PackageMerge* merge, unsigned weight, unsigned leaves, int tail)
@@ -348,7 +348,7 @@ void BoundaryStep(PackageMerge* merge, int list, size_t chain_number)
         return;
     }
     second[list] = NewNode(merge, sum, last, second[list - 1]);
-    if (chain_number + 1 < 2 * used - 2) { // the last list's chains need no more
+    if (chain_number + 1 < 2 * used - 2) {  // the last list's chains need no more
         BoundaryStep(merge, list - 1, chain_number);
         BoundaryStep(merge, list - 1, chain_number);
     }
@@ -434,7 +434,7 @@ std::vector<unsigned> RunLengths(const Code& literals, const Code& distances)
     std::vector<unsigned> coded;
     const size_t total = lengths.size();
     for (size_t i = 0; i != total; ++i) {
-        unsigned repeats = 0; // after the first
+        unsigned repeats = 0;  // after the first
         while (i + repeats + 1 < total && lengths[i + repeats + 1] == lengths[i]) {
             ++repeats;
         }
@@ -467,7 +467,7 @@ std::vector<unsigned> RunLengths(const Code& literals, const Code& distances)
 
 // Writes the header of a dynamic block: its codes, described by `coded`.
 void PutBlockHeader(BitWriter* writer, bool final, const Code& literals, const Code& distances,
-                        const std::vector<unsigned>& coded)
+                    const std::vector<unsigned>& coded)
 {
     unsigned frequencies[CODE_LENGTH_SYMBOLS] = {};
     for (size_t i = 0; i < coded.size(); ++i) {
@@ -535,7 +535,7 @@ uint32_t Adler32(const uint8_t* data, size_t size)
 {
     uint32_t low = 1, high = 0;
     while (size > 0) {
-        size_t amount = std::min<size_t>(size, 5552); // no overflow before the modulo
+        size_t amount = std::min<size_t>(size, 5552);  // no overflow before the modulo
         for (size_t i = 0; i != amount; ++i) {
             low += data[i];
             high += low;
@@ -568,12 +568,12 @@ void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     FlushBits(&writer);
 }
 
-} // namespace
+}  // namespace
 
 unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
 {
     try {
-        out->insert(out->end(), {0x78, 0x01}); // deflate, 32 KiB window, no dictionary
+        out->insert(out->end(), {0x78, 0x01});  // deflate, 32 KiB window, no dictionary
         Deflate(data, size, out);
         uint32_t adler = Adler32(data, size);
         out->insert(out->end(), {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),

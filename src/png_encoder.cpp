@@ -16,13 +16,13 @@ namespace {
 
 enum ColourType : uint8_t { GREY = 0, RGB = 2, PALETTE = 3, GREY_ALPHA = 4, RGBA = 6 };
 
-const unsigned MAX_COLOURS_COUNTED = 257; // one past what a palette holds
+const unsigned MAX_COLOURS_COUNTED = 257;  // one past what a palette holds
 
 // The distinct RGBA colours of an image, in the order they first appear,
 // each with its index: open addressing over twice the most it holds.
 struct ColourTable {
     uint32_t colour[512];
-    uint16_t index_plus_one[512]; // 0: empty
+    uint16_t index_plus_one[512];  // 0: empty
     unsigned count;
 };
 
@@ -41,7 +41,7 @@ struct ColourStats {
     bool key;
     bool alpha;
     uint8_t key_rgb[3];
-    unsigned bits; // the fewest bits a grey value needs
+    unsigned bits;  // the fewest bits a grey value needs
     ColourTable colours;
 };
 
@@ -119,7 +119,7 @@ struct PngMode {
     ColourType type;
     unsigned depth;
     bool keyed;
-    unsigned key[3]; // in the image's depth
+    unsigned key[3];  // in the image's depth
 };
 
 // LodePNG's choice of the smallest mode that holds every pixel exactly.
@@ -129,7 +129,7 @@ PngMode ChooseMode(const ColourStats& stats, size_t pixels)
     bool key = stats.key;
     unsigned bits = stats.bits;
     if (key && pixels <= 16) {
-        alpha = true; // a tRNS chunk costs more than the alpha of so few pixels
+        alpha = true;  // a tRNS chunk costs more than the alpha of so few pixels
         key = false;
         bits = std::max(bits, 8u);
     }
@@ -153,10 +153,14 @@ PngMode ChooseMode(const ColourStats& stats, size_t pixels)
 unsigned Channels(ColourType type)
 {
     switch (type) {
-    case RGB: return 3;
-    case GREY_ALPHA: return 2;
-    case RGBA: return 4;
-    default: return 1;
+    case RGB:
+        return 3;
+    case GREY_ALPHA:
+        return 2;
+    case RGBA:
+        return 4;
+    default:
+        return 1;
     }
 }
 
@@ -197,12 +201,16 @@ std::vector<uint8_t> ConvertRows(const uint8_t* rgba, unsigned width, unsigned h
         for (unsigned x = 0; x != width; ++x) {
             const uint8_t* pixel = in + 4 * x;
             switch (mode.type) {
-            case RGB: std::memcpy(out + 3 * x, pixel, 3); break;
+            case RGB:
+                std::memcpy(out + 3 * x, pixel, 3);
+                break;
             case GREY_ALPHA:
                 out[2 * x] = pixel[0];
                 out[2 * x + 1] = pixel[3];
                 break;
-            case GREY: values[x] = static_cast<uint8_t>(pixel[0] >> (8 - mode.depth)); break;
+            case GREY:
+                values[x] = static_cast<uint8_t>(pixel[0] >> (8 - mode.depth));
+                break;
             default: {
                 uint32_t colour;
                 std::memcpy(&colour, pixel, 4);
@@ -230,7 +238,9 @@ uint8_t Paeth(int a, int b, int c)
 void FilterRow(unsigned type, const uint8_t* line, const uint8_t* above, size_t size, size_t step, uint8_t* out)
 {
     switch (type) {
-    case 0: std::memcpy(out, line, size); break;
+    case 0:
+        std::memcpy(out, line, size);
+        break;
     case 1:
         std::memcpy(out, line, step);
         for (size_t i = step; i < size; ++i) {
@@ -331,7 +341,7 @@ unsigned EndChunk(std::vector<uint8_t>* png, size_t start)
 {
     size_t length = png->size() - start - 8;
     if (length > 0x7fffffffu) {
-        return 77; // LodePNG's code for a chunk too large
+        return 77;  // LodePNG's code for a chunk too large
     }
     uint8_t* chunk = png->data() + start;
     for (int i = 0; i != 4; ++i) {
@@ -417,7 +427,7 @@ unsigned Encode(const uint8_t* rgba, unsigned width, unsigned height, std::vecto
     return error;
 }
 
-} // namespace
+}  // namespace
 
 unsigned EncodePngLikeLodePng(const uint8_t* rgba, unsigned width, unsigned height, std::vector<uint8_t>* png)
 {

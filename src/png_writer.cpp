@@ -34,7 +34,7 @@ unsigned Encode(const uint8_t* image, unsigned side, std::vector<uint8_t>* png)
     return status;
 }
 
-} // namespace
+}  // namespace
 
 unsigned WritePng(const char* path, const uint8_t* image, unsigned side, OutputMode mode)
 {

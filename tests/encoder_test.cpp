@@ -47,7 +47,7 @@ uint32_t Next(uint32_t* state)
     return *state >> 8;
 }
 
-using Pixel = std::function<uint32_t(unsigned x, unsigned y, uint32_t random)>; // 0xRRGGBBAA
+using Pixel = std::function<uint32_t(unsigned x, unsigned y, uint32_t random)>;  // 0xRRGGBBAA
 
 std::vector<uint8_t> Draw(unsigned width, unsigned height, const Pixel& pixel)
 {
@@ -77,7 +77,7 @@ struct Case {
     const char* name;
     unsigned width, height;
     Pixel pixel;
-    int colour_type, depth; // what LodePNG makes of it
+    int colour_type, depth;  // what LodePNG makes of it
 };
 
 TEST(Encoder, SameBytesAsLodePng)
@@ -85,29 +85,52 @@ TEST(Encoder, SameBytesAsLodePng)
     const Case CASES[] = {
         {"RGBA noise", 48, 48, [](unsigned, unsigned, uint32_t r) { return r * 2654435761u; }, 6, 8},
         {"opaque noise", 48, 48, [](unsigned, unsigned, uint32_t r) { return r << 8 | 255; }, 2, 8},
-        {"gradient", 96, 96, [](unsigned x, unsigned y, uint32_t) { return (x * 2 << 24 | y * 2 << 16 | (x + y) << 8) | 255u; }, 2, 8},
-        {"200 colours, some translucent", 48, 48, [](unsigned, unsigned, uint32_t r) { return Colour(r % 200, r % 200 % 3 ? 255 : 128); }, 3, 8},
-        {"exactly 256 colours", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Colour((y * 48 + x) % 256); }, 3, 8},
+        {"gradient", 96, 96,
+         [](unsigned x, unsigned y, uint32_t) { return (x * 2 << 24 | y * 2 << 16 | (x + y) << 8) | 255u; }, 2, 8},
+        {"200 colours, some translucent", 48, 48,
+         [](unsigned, unsigned, uint32_t r) { return Colour(r % 200, r % 200 % 3 ? 255 : 128); }, 3, 8},
+        {"exactly 256 colours", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Colour((y * 48 + x) % 256); }, 3,
+         8},
         {"257 colours", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Colour((y * 48 + x) % 257); }, 2, 8},
         {"two colours", 24, 24, [](unsigned x, unsigned y, uint32_t) { return Colour((x ^ y) & 1); }, 3, 1},
         {"four colours", 24, 24, [](unsigned x, unsigned y, uint32_t) { return Colour((x + y) % 4); }, 3, 2},
-        {"sixteen colours, a translucent one", 32, 32, [](unsigned, unsigned, uint32_t r) { return Colour(r % 16, r % 16 == 5 ? 7 : 255); }, 3, 4},
+        {"sixteen colours, a translucent one", 32, 32,
+         [](unsigned, unsigned, uint32_t r) { return Colour(r % 16, r % 16 == 5 ? 7 : 255); }, 3, 4},
         {"black and white", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Grey((x * y) % 3 ? 255 : 0); }, 0, 1},
         {"four greys", 48, 48, [](unsigned, unsigned, uint32_t r) { return Grey(85 * (r % 4)); }, 0, 2},
         {"sixteen greys", 48, 48, [](unsigned, unsigned, uint32_t r) { return Grey(17 * (r % 16)); }, 0, 4},
         {"many greys", 48, 48, [](unsigned, unsigned, uint32_t r) { return Grey(r % 256); }, 0, 8},
         {"grey with alpha", 48, 48, [](unsigned, unsigned, uint32_t r) { return Grey(r % 256, (r >> 8) % 256); }, 4, 8},
-        {"greys with a transparent key", 48, 48, [](unsigned x, unsigned, uint32_t r) { return x < 4 ? Grey(7, 0) : Grey(8 + r % 240); }, 0, 8},
-        {"white with a transparent black key", 24, 24, [](unsigned x, unsigned, uint32_t) { return x < 12 ? 0u : 0xffffffffu; }, 0, 1},
+        {"greys with a transparent key", 48, 48,
+         [](unsigned x, unsigned, uint32_t r) { return x < 4 ? Grey(7, 0) : Grey(8 + r % 240); }, 0, 8},
+        {"white with a transparent black key", 24, 24,
+         [](unsigned x, unsigned, uint32_t) { return x < 12 ? 0u : 0xffffffffu; }, 0, 1},
         {"transparent everywhere", 256, 256, [](unsigned, unsigned, uint32_t) { return 0u; }, 0, 1},
-        {"colours with a transparent key", 48, 48, [](unsigned x, unsigned, uint32_t r) { return x == 47 ? 0x01020300u : r << 8 | 255; }, 2, 8},
-        {"key colour also opaque, before", 48, 48, [](unsigned x, unsigned y, uint32_t r) { return x == 47 ? 0x01020300u : x + y == 0 ? 0x010203ffu : r << 8 | 255; }, 6, 8},
-        {"key colour also opaque, after", 48, 48, [](unsigned x, unsigned y, uint32_t r) { return x == 0 ? 0x01020300u : x + y == 90 ? 0x010203ffu : r << 8 | 255; }, 6, 8},
-        {"two transparent colours", 48, 48, [](unsigned x, unsigned, uint32_t r) { return x == 0 ? 0x01020300u : x == 1 ? 0x04050600u : r << 8 | 255; }, 6, 8},
-        {"too few pixels for a key", 4, 4, [](unsigned x, unsigned y, uint32_t) { return x == 0 ? 0u : Colour(x * 4 + y); }, 6, 8},
+        {"colours with a transparent key", 48, 48,
+         [](unsigned x, unsigned, uint32_t r) { return x == 47 ? 0x01020300u : r << 8 | 255; }, 2, 8},
+        {"key colour also opaque, before", 48, 48,
+         [](unsigned x, unsigned y, uint32_t r) {
+             return x == 47 ? 0x01020300u : x + y == 0 ? 0x010203ffu : r << 8 | 255;
+         },
+         6, 8},
+        {"key colour also opaque, after", 48, 48,
+         [](unsigned x, unsigned y, uint32_t r) {
+             return x == 0 ? 0x01020300u : x + y == 90 ? 0x010203ffu : r << 8 | 255;
+         },
+         6, 8},
+        {"two transparent colours", 48, 48,
+         [](unsigned x, unsigned, uint32_t r) { return x == 0   ? 0x01020300u
+                                                       : x == 1 ? 0x04050600u
+                                                                : r << 8 | 255; }, 6,
+         8},
+        {"too few pixels for a key", 4, 4,
+         [](unsigned x, unsigned y, uint32_t) { return x == 0 ? 0u : Colour(x * 4 + y); }, 6, 8},
         {"wide and short", 300, 3, [](unsigned x, unsigned, uint32_t) { return Colour(x % 300) & ~0xffu; }, 6, 8},
-        {"sparse dots on a transparent key, 512", 512, 512, [](unsigned, unsigned, uint32_t r) { return r % 97 == 0 ? Colour(r % 300) : 0u; }, 2, 8},
-        {"runs and noise, 256", 256, 256, [](unsigned x, unsigned y, uint32_t r) { return (x / 16 + y / 16) % 3 ? Colour(y % 64) : r * 2654435761u; }, 6, 8},
+        {"sparse dots on a transparent key, 512", 512, 512,
+         [](unsigned, unsigned, uint32_t r) { return r % 97 == 0 ? Colour(r % 300) : 0u; }, 2, 8},
+        {"runs and noise, 256", 256, 256,
+         [](unsigned x, unsigned y, uint32_t r) { return (x / 16 + y / 16) % 3 ? Colour(y % 64) : r * 2654435761u; }, 6,
+         8},
     };
     for (const Case& row : CASES) {
         SCOPED_TRACE(row.name);
@@ -143,4 +166,4 @@ TEST(Encoder, SameBytesForTheToolsPictures)
     }
 }
 
-} // namespace
+}  // namespace

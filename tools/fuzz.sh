@@ -21,7 +21,7 @@ for target in $targets; do
     # timeout, so that a slow input is reported as a finding.
     dict=""
     case "$target" in walk | z3ds) dict="-dict=../fuzz/walk.dict" ;; esac
-    if (cd build-fuzz && ./fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 $dict -close_fd_mask=3 \
+    if (cd build-fuzz && ./fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 $dict -close_fd_mask=3 \
             -print_final_stats=1 "corpus-$target" "../fuzz/corpus/$target") > "$log" 2>&1; then
         grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log"
     else
