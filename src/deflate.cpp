@@ -146,6 +146,13 @@ struct Match {
 
 // The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
 // run of zeros are already inserted.
+// Whether a match of `length` is as long as any can be: then no later
+// candidate can replace it, and the walk may stop.
+bool Unbeatable(unsigned length, unsigned limit)
+{
+    return length >= NICE_LENGTH || length == limit;
+}
+
 Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
 {
     const uint8_t* here = data + pos;
@@ -154,6 +161,11 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
     const bool in_zeros = zeros >= 3;
     unsigned best_length = 0, best_distance = 0;
     unsigned candidate = chains.chain[slot];
+    if (candidate == slot) {
+        return {0, 0};  // the hash is new: no candidate
+    }
+    // Every candidate from here on is at a distance over 0, or the walk
+    // stops as it goes round the window.
     unsigned previous_distance = 0;
     for (unsigned tries = MAX_CHAIN; tries != 0; --tries) {
         unsigned distance = (slot - candidate) & (WINDOW - 1);
@@ -164,14 +176,14 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         const uint8_t* there = here - distance;
         // Only a match longer than the best counts: where the byte that
         // would make it longer differs, it cannot be.
-        if (distance > 0 && best_length < limit && here[best_length] == there[best_length]) {
+        if (here[best_length] == there[best_length]) {
             // Both runs of zeros are known to be there: start past them.
             unsigned skip = in_zeros ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
             unsigned length = skip + CommonLength(here + skip, there + skip, limit - skip);
             if (length > best_length) {
                 best_length = length;
                 best_distance = distance;
-                if (length >= NICE_LENGTH) {
+                if (Unbeatable(length, limit)) {
                     break;
                 }
             }
@@ -201,10 +213,19 @@ struct Symbol {
     uint16_t distance;
 };
 
+struct SymbolRange {
+    const Symbol* first;
+    const Symbol* last;
+    const Symbol* begin() const { return first; }
+    const Symbol* end() const { return last; }
+};
+
 // LodePNG's LZ77 pass over data[start, end), with its lazy matching,
-// appending to `symbols`; `chains` carries over from the previous block.
-void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, std::vector<Symbol>* symbols)
+// writing to `symbols` (room for one a byte); `chains` carries over from
+// the previous block. Returns the number of symbols.
+size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, Symbol* symbols)
 {
+    Symbol* next_symbol = symbols;
     unsigned zeros = 0;
     bool lazy = false;
     Match deferred = {0, 0};
@@ -221,7 +242,7 @@ void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, 
         if (lazy) {
             lazy = false;
             if (match.length > deferred.length + 1) {
-                symbols->push_back({data[pos - 1], 0});
+                *next_symbol++ = {data[pos - 1], 0};
             } else {
                 // The deferred match wins: this position is inserted again
                 // below, and must not chain to itself.
@@ -232,10 +253,10 @@ void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, 
             }
         }
         if (match.length < MIN_LENGTH || (match.length == MIN_LENGTH && match.distance > 4096)) {
-            symbols->push_back({data[pos], 0});
+            *next_symbol++ = {data[pos], 0};
             continue;
         }
-        symbols->push_back({static_cast<uint16_t>(match.length), static_cast<uint16_t>(match.distance)});
+        *next_symbol++ = {static_cast<uint16_t>(match.length), static_cast<uint16_t>(match.distance)};
         for (unsigned i = 1; i < match.length; ++i) {
             ++pos;
             hash = HashAt(data, end, pos);
@@ -243,6 +264,7 @@ void FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, 
             Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
         }
     }
+    return static_cast<size_t>(next_symbol - symbols);
 }
 
 unsigned LengthCode(unsigned length)
@@ -498,11 +520,11 @@ void PutBlockHeader(BitWriter* writer, bool final, const Code& literals, const C
     }
 }
 
-void PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symbols)
+void PutBlock(BitWriter* writer, bool final, const Symbol* symbols, size_t count)
 {
     unsigned literal_frequencies[LITERAL_LENGTH_SYMBOLS] = {};
     unsigned distance_frequencies[DISTANCE_SYMBOLS] = {};
-    for (const Symbol& symbol : symbols) {
+    for (const Symbol& symbol : SymbolRange{symbols, symbols + count}) {
         if (symbol.distance == 0) {
             ++literal_frequencies[symbol.literal_or_length];
         } else {
@@ -516,7 +538,7 @@ void PutBlock(BitWriter* writer, bool final, const std::vector<Symbol>& symbols)
     // At least two distance codes: some decoders want them.
     MakeCode(&distances, distance_frequencies, 2, DISTANCE_SYMBOLS, 15);
     PutBlockHeader(writer, final, literals, distances, RunLengths(literals, distances));
-    for (const Symbol& symbol : symbols) {
+    for (const Symbol& symbol : SymbolRange{symbols, symbols + count}) {
         if (symbol.distance == 0) {
             PutSymbol(writer, literals, symbol.literal_or_length);
             continue;
@@ -536,7 +558,19 @@ uint32_t Adler32(const uint8_t* data, size_t size)
     uint32_t low = 1, high = 0;
     while (size > 0) {
         size_t amount = std::min<size_t>(size, 5552);  // no overflow before the modulo
-        for (size_t i = 0; i != amount; ++i) {
+        size_t i = 0;
+        // Sixteen bytes at a time: `high` gains 16 times `low` and each
+        // byte weighted by the number of sums that still include it.
+        for (; i + 16 <= amount; i += 16) {
+            uint32_t bytes = 0, weighted = 0;
+            for (unsigned k = 0; k != 16; ++k) {
+                bytes += data[i + k];
+                weighted += (16 - k) * data[i + k];
+            }
+            high += 16 * low + weighted;
+            low += bytes;
+        }
+        for (; i != amount; ++i) {
             low += data[i];
             high += low;
         }
@@ -556,14 +590,12 @@ void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     std::unique_ptr<Chains> chains(new Chains);
     ResetChains(chains.get());
     BitWriter writer = {out, 0, 0};
-    std::vector<Symbol> symbols;
-    symbols.reserve(std::min(size, block_size));
+    std::unique_ptr<Symbol[]> symbols(new Symbol[std::min(size, block_size)]);  // uninitialised: written first
     for (size_t block = 0; block != blocks; ++block) {
         size_t start = block * block_size;
         size_t end = std::min(start + block_size, size);
-        symbols.clear();
-        FindSymbols(chains.get(), data, start, end, &symbols);
-        PutBlock(&writer, block + 1 == blocks, symbols);
+        size_t count = FindSymbols(chains.get(), data, start, end, symbols.get());
+        PutBlock(&writer, block + 1 == blocks, symbols.get(), count);
     }
     FlushBits(&writer);
 }

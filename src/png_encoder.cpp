@@ -189,46 +189,54 @@ void PackRow(const uint8_t* values, unsigned count, unsigned depth, uint8_t* row
     }
 }
 
+// Buffers that are written whole before they are read, left uninitialised.
+using Bytes = std::unique_ptr<uint8_t[]>;
+
 // The image's rows in `mode`, each `line_bytes` long, padding bits zero.
-std::vector<uint8_t> ConvertRows(const uint8_t* rgba, unsigned width, unsigned height, const PngMode& mode,
-                                 const ColourTable& colours, size_t line_bytes)
+Bytes ConvertRows(const uint8_t* rgba, unsigned width, unsigned height, const PngMode& mode, const ColourTable& colours,
+                  size_t line_bytes)
 {
-    std::vector<uint8_t> rows(line_bytes * height);
-    std::vector<uint8_t> values(width);
+    Bytes rows(new uint8_t[line_bytes * height]);
+    Bytes values(new uint8_t[width]);
     for (unsigned y = 0; y != height; ++y) {
         const uint8_t* in = rgba + static_cast<size_t>(y) * width * 4;
-        uint8_t* out = rows.data() + y * line_bytes;
-        for (unsigned x = 0; x != width; ++x) {
-            const uint8_t* pixel = in + 4 * x;
-            switch (mode.type) {
-            case RGB:
-                std::memcpy(out + 3 * x, pixel, 3);
-                break;
-            case GREY_ALPHA:
-                out[2 * x] = pixel[0];
-                out[2 * x + 1] = pixel[3];
-                break;
-            case GREY:
-                values[x] = static_cast<uint8_t>(pixel[0] >> (8 - mode.depth));
-                break;
-            default: {
+        uint8_t* out = rows.get() + y * line_bytes;
+        if (mode.type == RGB) {
+            for (unsigned x = 0; x != width; ++x) {
+                std::memcpy(out + 3 * x, in + 4 * x, 3);
+            }
+        } else if (mode.type == GREY_ALPHA) {
+            for (unsigned x = 0; x != width; ++x) {
+                out[2 * x] = in[4 * x];
+                out[2 * x + 1] = in[4 * x + 3];
+            }
+        } else if (mode.type == GREY) {
+            for (unsigned x = 0; x != width; ++x) {
+                values[x] = static_cast<uint8_t>(in[4 * x] >> (8 - mode.depth));
+            }
+            PackRow(values.get(), width, mode.depth, out);
+        } else {
+            for (unsigned x = 0; x != width; ++x) {
                 uint32_t colour;
-                std::memcpy(&colour, pixel, 4);
+                std::memcpy(&colour, in + 4 * x, 4);
                 values[x] = static_cast<uint8_t>(colours.index_plus_one[ColourSlot(colours, colour)] - 1);
             }
-            }
-        }
-        if (mode.type == GREY || mode.type == PALETTE) {
-            PackRow(values.data(), width, mode.depth, out);
+            PackRow(values.get(), width, mode.depth, out);
         }
     }
     return rows;
 }
 
-uint8_t Paeth(int a, int b, int c)
+// The Paeth predictor, in 16-bit arithmetic without branches, so that its
+// loop is vectorised.
+uint8_t Paeth(int16_t a, int16_t b, int16_t c)
 {
-    int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    int not_a = pb <= pc ? b : c;
+    int16_t pa = static_cast<int16_t>(b - c), pb = static_cast<int16_t>(a - c);
+    int16_t pc = static_cast<int16_t>(pa + pb);
+    pa = pa < 0 ? static_cast<int16_t>(-pa) : pa;
+    pb = pb < 0 ? static_cast<int16_t>(-pb) : pb;
+    pc = pc < 0 ? static_cast<int16_t>(-pc) : pc;
+    int16_t not_a = pb <= pc ? b : c;
     return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : not_a);
 }
 
@@ -292,20 +300,20 @@ size_t RowCost(unsigned type, const uint8_t* filtered, size_t size)
 // The filtered image data: each row behind its filter type, the type that
 // costs least (the first of equals), or no filter for palettes and depths
 // under 8.
-std::vector<uint8_t> FilterRows(const uint8_t* rows, unsigned height, size_t line_bytes, size_t step, bool adaptive)
+Bytes FilterRows(const uint8_t* rows, unsigned height, size_t line_bytes, size_t step, bool adaptive)
 {
-    std::vector<uint8_t> data((line_bytes + 1) * height);
-    std::vector<uint8_t> attempts(line_bytes * 5);
+    Bytes data(new uint8_t[(line_bytes + 1) * height]);
+    Bytes attempts(new uint8_t[line_bytes * 5]);
     std::vector<uint8_t> zero_row(line_bytes);
     for (unsigned y = 0; y != height; ++y) {
         const uint8_t* line = rows + y * line_bytes;
         const uint8_t* above = y == 0 ? zero_row.data() : line - line_bytes;
-        uint8_t* out = data.data() + y * (line_bytes + 1);
+        uint8_t* out = data.get() + y * (line_bytes + 1);
         unsigned best = 0;
         if (adaptive) {
             size_t least = 0;
             for (unsigned type = 0; type != 5; ++type) {
-                uint8_t* attempt = attempts.data() + type * line_bytes;
+                uint8_t* attempt = attempts.get() + type * line_bytes;
                 FilterRow(type, line, above, line_bytes, step, attempt);
                 size_t cost = RowCost(type, attempt, line_bytes);
                 if (type == 0 || cost < least) {
@@ -313,7 +321,7 @@ std::vector<uint8_t> FilterRows(const uint8_t* rows, unsigned height, size_t lin
                     least = cost;
                 }
             }
-            std::memcpy(out + 1, attempts.data() + best * line_bytes, line_bytes);
+            std::memcpy(out + 1, attempts.get() + best * line_bytes, line_bytes);
         } else {
             std::memcpy(out + 1, line, line_bytes);
         }
@@ -404,20 +412,22 @@ unsigned Encode(const uint8_t* rgba, unsigned width, unsigned height, std::vecto
     PngMode mode = ChooseMode(*stats, pixels);
     size_t bits_per_pixel = Channels(mode.type) * mode.depth;
     size_t line_bytes = (width * bits_per_pixel + 7) / 8;
-    std::vector<uint8_t> converted;
+    Bytes converted;
     const uint8_t* rows = rgba;
     if (mode.type != RGBA) {
         converted = ConvertRows(rgba, width, height, mode, stats->colours, line_bytes);
-        rows = converted.data();
+        rows = converted.get();
     }
     bool adaptive = mode.type != PALETTE && mode.depth == 8;
-    std::vector<uint8_t> data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
-    converted = std::vector<uint8_t>();
+    Bytes data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
+    converted.reset();
+    size_t data_size = (line_bytes + 1) * height;
 
+    png->reserve(1024 + data_size / 2);  // most of what a PNG here takes, to save copies
     PutHeader(png, width, height, mode);
     PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint32_t>());
     size_t chunk = BeginChunk(png, "IDAT");
-    unsigned error = ZlibCompressLikeLodePng(data.data(), data.size(), png);
+    unsigned error = ZlibCompressLikeLodePng(data.get(), data_size, png);
     if (error == 0) {
         error = EndChunk(png, chunk);
     }
