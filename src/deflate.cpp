@@ -1,7 +1,6 @@
 #include "deflate.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -84,7 +83,13 @@ unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit)
         std::memcpy(&x, a + length, 8);
         std::memcpy(&y, b + length, 8);
         if (x != y) {
+            // The first byte in memory that differs: the lowest on a
+            // little-endian machine, the highest on a big-endian one.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            return length + static_cast<unsigned>(__builtin_clzll(x ^ y)) / 8;
+#else
             return length + static_cast<unsigned>(__builtin_ctzll(x ^ y)) / 8;
+#endif
         }
         length += 8;
     }
@@ -144,8 +149,6 @@ struct Match {
     unsigned distance;
 };
 
-// The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
-// run of zeros are already inserted.
 // Whether a match of `length` is as long as any can be: then no later
 // candidate can replace it, and the walk may stop.
 bool Unbeatable(unsigned length, unsigned limit)
@@ -153,6 +156,8 @@ bool Unbeatable(unsigned length, unsigned limit)
     return length >= NICE_LENGTH || length == limit;
 }
 
+// The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
+// run of zeros are already inserted (the first found of the longest).
 Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
 {
     const uint8_t* here = data + pos;
