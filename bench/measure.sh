@@ -3,7 +3,8 @@
 # the process timing against cp, the decoding passes' share of the process's
 # instructions (callgrind), the peak resident memory of a two-icon run, and
 # --batch over 1,000 generated files against a shell loop and the least run,
-# and the compressed files against the bare one.
+# the compressed files against the bare one, and the PNG encoder against
+# LodePNG's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-300}
@@ -37,6 +38,9 @@ echo "== peak memory"
 
 echo "== many files in one run"
 bench/bench_batch.sh 1000 5
+
+echo "== the PNG encoder against LodePNG's"
+bench/bench_encoder.sh 1000 11
 
 echo "== compressed files"
 bench/bench_z3ds.sh 101 1000
