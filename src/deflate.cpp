@@ -343,14 +343,29 @@ struct MergeNode {
 };
 
 struct PackageMerge {
-    std::unique_ptr<MergeNode[]> pool;  // a list makes at most two nodes a leaf, and two ahead
+    std::unique_ptr<MergeNode[]> pool;  // nodes are never freed: a list makes about two a leaf
     size_t nodes;
+    size_t capacity;
     std::vector<std::pair<unsigned, unsigned>> leaves;  // weight, symbol
     int lookahead[2][15];                               // per list: the two chains ahead
 };
 
+void GrowPool(PackageMerge* merge)
+{
+    size_t capacity = std::max<size_t>(2 * merge->capacity, 64);
+    std::unique_ptr<MergeNode[]> larger(new MergeNode[capacity]);
+    for (size_t node = 0; node != merge->nodes; ++node) {
+        larger[node] = merge->pool[node];
+    }
+    merge->pool = std::move(larger);
+    merge->capacity = capacity;
+}
+
 int NewNode(PackageMerge* merge, unsigned weight, unsigned leaves, int tail)
 {
+    if (merge->nodes == merge->capacity) {
+        GrowPool(merge);
+    }
     merge->pool[merge->nodes] = {weight, leaves, tail};
     return static_cast<int>(merge->nodes++);
 }
@@ -381,7 +396,9 @@ void BoundaryStep(PackageMerge* merge, int list, size_t chain_number)
     }
 }
 
-void CodeLengths(unsigned* lengths, const unsigned* frequencies, unsigned count, unsigned max_bits)
+}  // namespace
+
+void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsigned count, unsigned max_bits)
 {
     PackageMerge merge;
     for (unsigned symbol = 0; symbol != count; ++symbol) {
@@ -402,7 +419,8 @@ void CodeLengths(unsigned* lengths, const unsigned* frequencies, unsigned count,
                      [](const std::pair<unsigned, unsigned>& a, const std::pair<unsigned, unsigned>& b) {
                          return a.first < b.first;
                      });
-    merge.pool.reset(new MergeNode[(2 * used + 2) * max_bits + 2]);
+    merge.capacity = (2 * used + 2) * max_bits + 2;   // enough for all seen, else it grows
+    merge.pool.reset(new MergeNode[merge.capacity]);  // uninitialised: written first
     merge.nodes = 0;
     int zero = NewNode(&merge, merge.leaves[0].first, 1, -1);
     int one = NewNode(&merge, merge.leaves[1].first, 2, -1);
@@ -418,6 +436,8 @@ void CodeLengths(unsigned* lengths, const unsigned* frequencies, unsigned count,
     }
 }
 
+namespace {
+
 // The code LodePNG builds for `frequencies` of `count` symbols, trimmed of
 // unused symbols at the end down to `min_count`.
 void MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsigned count, unsigned max_bits)
@@ -426,7 +446,7 @@ void MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsig
         --count;
     }
     code->count = count;
-    CodeLengths(code->lengths, frequencies, count, max_bits);
+    CodeLengthsLikeLodePng(code->lengths, frequencies, count, max_bits);
     unsigned per_length[16] = {};
     for (unsigned symbol = 0; symbol != count; ++symbol) {
         ++per_length[code->lengths[symbol]];
@@ -438,12 +458,14 @@ void MakeCode(Code* code, const unsigned* frequencies, unsigned min_count, unsig
     }
     for (unsigned symbol = 0; symbol != count; ++symbol) {
         unsigned length = code->lengths[symbol];
-        uint32_t canonical = length != 0 ? next[length]++ : 0;
-        uint32_t reversed = 0;
-        for (unsigned bit = 0; bit != length; ++bit) {
-            reversed |= ((canonical >> bit) & 1u) << (length - 1 - bit);
-        }
-        code->reversed[symbol] = reversed;
+        uint32_t code_bits = length != 0 ? next[length]++ : 0;
+        // Its 16 bits reversed by swapping halves of ever smaller groups,
+        // then moved down to its length.
+        code_bits = ((code_bits & 0x5555u) << 1) | ((code_bits >> 1) & 0x5555u);
+        code_bits = ((code_bits & 0x3333u) << 2) | ((code_bits >> 2) & 0x3333u);
+        code_bits = ((code_bits & 0x0f0fu) << 4) | ((code_bits >> 4) & 0x0f0fu);
+        code_bits = ((code_bits & 0x00ffu) << 8) | ((code_bits >> 8) & 0x00ffu);
+        code->reversed[symbol] = code_bits >> (16 - length);
     }
 }
 

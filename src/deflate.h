@@ -15,4 +15,10 @@
 // default settings. Returns 0, or LodePNG's code 83 when memory runs out.
 unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<uint8_t>* out);
 
+// Sets lengths[0, count) to the lengths, at most `max_bits`, of the Huffman
+// code LodePNG's lodepng_huffman_code_lengths makes for `frequencies`: the
+// boundary package-merge, ties as it breaks them; two codes of one bit where
+// fewer than two symbols are used. `count` is at least 2.
+void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsigned count, unsigned max_bits);
+
 #endif

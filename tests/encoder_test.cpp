@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
+#include "deflate.h"
 #include "main.h"
 #include "png_encoder.h"
 #include "support.h"
@@ -163,6 +164,43 @@ TEST(Encoder, SameBytesForTheToolsPictures)
     for (uint16_t version : {1, 3}) {
         std::vector<uint8_t> ds = ExpectedDsImage(DsTestBanner(version));
         ExpectSameBytes(ds, 32, 32, -1, 0);
+    }
+}
+
+// The code lengths, against LodePNG's own routine: pictures seldom make a
+// code reach its limit, so frequencies that force 15 and 7 bits are here.
+TEST(Encoder, SameCodeLengthsAsLodePng)
+{
+    uint32_t state = 1;
+    for (unsigned round = 0; round != 3000; ++round) {
+        unsigned max_bits = round % 3 == 0 ? 7 : 15;
+        unsigned count = max_bits == 7 ? 2 + Next(&state) % 18 : 2 + Next(&state) % 285;
+        std::vector<unsigned> frequencies(count);
+        for (unsigned i = 0; i != count; ++i) {
+            unsigned r = Next(&state);
+            switch (round % 4) {
+            case 0:
+                frequencies[i] = r % 3 ? r % 1000 : 0;
+                break;  // sparse
+            case 1:
+                frequencies[i] = r % 2 ? 1 + r % 3 : 0;
+                break;  // many ties
+            case 2:
+                frequencies[i] = 1u << (r % 20);
+                break;  // skewed
+            default:    // Fibonacci: past the limit
+                unsigned a = 1, b = 1;
+                for (unsigned k = (i * 7 + r % 40) % 30; k != 0; --k) {
+                    b += a;
+                    a = b - a;
+                }
+                frequencies[i] = a;
+            }
+        }
+        std::vector<unsigned> ours(count), expected(count);
+        CodeLengthsLikeLodePng(ours.data(), frequencies.data(), count, max_bits);
+        ASSERT_EQ(lodepng_huffman_code_lengths(expected.data(), frequencies.data(), count, max_bits), 0u);
+        ASSERT_EQ(ours, expected) << "round " << round;
     }
 }
 
