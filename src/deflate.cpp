@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "utils.h"
+
 namespace {
 
 // LodePNG's default settings, and the limits it derives from them.
@@ -16,6 +18,7 @@ const unsigned MIN_LENGTH = 3;
 const unsigned MAX_LENGTH = 258;
 const size_t HASH_VALUES = 65536;
 const int16_t NO_SLOT = -1;
+const uint8_t BIG = 0;
 
 // Deflate's length and distance codes (RFC 1951, 3.2.5).
 const unsigned LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -297,6 +300,8 @@ struct BitWriter {
     unsigned count;
 };
 
+// Bytes stored here, not by u32_to_u8: this runs once every four bytes of
+// every stream.
 void EmitWord(BitWriter* writer)
 {
     uint8_t bytes[4] = {static_cast<uint8_t>(writer->bits), static_cast<uint8_t>(writer->bits >> 8),
@@ -609,6 +614,14 @@ uint32_t Adler32(const uint8_t* data, size_t size)
     return (high << 16) | low;
 }
 
+// Appends the Adler-32 of the data, most significant byte first.
+void PutAdler32(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+{
+    uint8_t adler[4];
+    u32_to_u8(adler, Adler32(data, size), BIG);
+    out->insert(out->end(), adler, adler + 4);
+}
+
 void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
 {
     // LodePNG's block size: an eighth of the data, within 64 KiB and 256 KiB.
@@ -634,9 +647,7 @@ unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<u
     try {
         out->insert(out->end(), {0x78, 0x01});  // deflate, 32 KiB window, no dictionary
         Deflate(data, size, out);
-        uint32_t adler = Adler32(data, size);
-        out->insert(out->end(), {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
-                                 static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)});
+        PutAdler32(data, size, out);
         return 0;
     } catch (const std::bad_alloc&) {
         return 83;

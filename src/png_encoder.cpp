@@ -9,10 +9,13 @@
 #include <lodepng.h>
 
 #include "deflate.h"
+#include "utils.h"
 
 const char* const PNG_ENCODER_LODEPNG_VERSION = "20220618";
 
 namespace {
+
+const uint8_t BIG = 0;
 
 enum ColourType : uint8_t { GREY = 0, RGB = 2, PALETTE = 3, GREY_ALPHA = 4, RGBA = 6 };
 
@@ -164,13 +167,13 @@ unsigned Channels(ColourType type)
     }
 }
 
-// The colours in index order, as LodePNG lists them in PLTE and tRNS.
-std::vector<uint32_t> PaletteOf(const ColourTable& table)
+// The colours' RGBA bytes in index order, as LodePNG lists them in PLTE and tRNS.
+std::vector<uint8_t> PaletteOf(const ColourTable& table)
 {
-    std::vector<uint32_t> palette(table.count);
+    std::vector<uint8_t> palette(4 * table.count);
     for (unsigned slot = 0; slot != 512; ++slot) {
         if (table.index_plus_one[slot] != 0) {
-            palette[table.index_plus_one[slot] - 1u] = table.colour[slot];
+            std::memcpy(&palette[4 * (table.index_plus_one[slot] - 1u)], &table.colour[slot], 4);
         }
     }
     return palette;
@@ -332,8 +335,9 @@ Bytes FilterRows(const uint8_t* rows, unsigned height, size_t line_bytes, size_t
 
 void Put32(std::vector<uint8_t>* png, uint32_t value)
 {
-    png->insert(png->end(), {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    uint8_t bytes[4];
+    u32_to_u8(bytes, value, BIG);
+    png->insert(png->end(), bytes, bytes + 4);
 }
 
 // Appends a chunk's head; EndChunk writes its length and CRC once its data follows.
@@ -351,10 +355,7 @@ unsigned EndChunk(std::vector<uint8_t>* png, size_t start)
     if (length > 0x7fffffffu) {
         return 77;  // LodePNG's code for a chunk too large
     }
-    uint8_t* chunk = png->data() + start;
-    for (int i = 0; i != 4; ++i) {
-        chunk[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
-    }
+    u32_to_u8(png->data() + start, static_cast<uint32_t>(length), BIG);
     Put32(png, lodepng_crc32(png->data() + start + 4, length + 4));
     return 0;
 }
@@ -373,16 +374,14 @@ void PutHeader(std::vector<uint8_t>* png, unsigned width, unsigned height, const
 
 // PLTE and tRNS where the mode needs them: a palette's alphas up to the
 // last one not opaque, or the key.
-void PutPaletteAndKey(std::vector<uint8_t>* png, const PngMode& mode, const std::vector<uint32_t>& palette)
+void PutPaletteAndKey(std::vector<uint8_t>* png, const PngMode& mode, const std::vector<uint8_t>& palette)
 {
     if (mode.type == PALETTE) {
         size_t chunk = BeginChunk(png, "PLTE");
         size_t alphas = 0;
-        for (size_t i = 0; i != palette.size(); ++i) {
-            uint8_t rgba[4];
-            std::memcpy(rgba, &palette[i], 4);
-            png->insert(png->end(), rgba, rgba + 3);
-            alphas = rgba[3] != 255 ? i + 1 : alphas;
+        for (size_t i = 0; i != palette.size() / 4; ++i) {
+            png->insert(png->end(), &palette[4 * i], &palette[4 * i + 3]);
+            alphas = palette[4 * i + 3] != 255 ? i + 1 : alphas;
         }
         EndChunk(png, chunk);
         if (alphas == 0) {
@@ -390,9 +389,7 @@ void PutPaletteAndKey(std::vector<uint8_t>* png, const PngMode& mode, const std:
         }
         chunk = BeginChunk(png, "tRNS");
         for (size_t i = 0; i != alphas; ++i) {
-            uint8_t rgba[4];
-            std::memcpy(rgba, &palette[i], 4);
-            png->push_back(rgba[3]);
+            png->push_back(palette[4 * i + 3]);
         }
         EndChunk(png, chunk);
     } else if (mode.keyed && (mode.type == GREY || mode.type == RGB)) {
@@ -425,7 +422,7 @@ unsigned Encode(const uint8_t* rgba, unsigned width, unsigned height, std::vecto
 
     png->reserve(1024 + data_size / 2);  // most of what a PNG here takes, to save copies
     PutHeader(png, width, height, mode);
-    PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint32_t>());
+    PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint8_t>());
     size_t chunk = BeginChunk(png, "IDAT");
     unsigned error = ZlibCompressLikeLodePng(data.get(), data_size, png);
     if (error == 0) {
