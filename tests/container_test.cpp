@@ -152,6 +152,15 @@ protected:
     std::vector<uint8_t> other;
 };
 
+// A row of the tables below: a file, the status and standard error of the
+// tool's run on it, and the PNGs that run writes.
+struct IconRow {
+    const char* file;
+    int status;
+    std::string err;
+    std::vector<Output> written;
+};
+
 const std::string NO_ICON = " holds no icon.\n";
 const std::string ENCRYPTED = " is encrypted; its icon cannot be read.\n";
 
@@ -160,12 +169,7 @@ const std::string ENCRYPTED = " is encrypted; its icon cannot be read.\n";
 TEST_F(Containers, EachKindGivesItsIconOrSaysWhyNot)
 {
     const std::vector<std::string> both = {"-s", "s.png", "-l", "l.png"};
-    const struct {
-        const char* file;
-        int status;
-        std::string err;
-        std::vector<Output> written;
-    } rows[] = {
+    const IconRow rows[] = {
         {"game.3dsx", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
         {"game.cia", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},  // the meta's icon, not the content's
         {"plain.cia", 0, "", {{"s.png", 's'}, {"l.png", 'l'}}},
@@ -360,12 +364,7 @@ TEST_F(Containers, Compressed)
     });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
-    const struct {
-        const char* file;
-        int status;
-        std::string err;
-        std::vector<Output> written;
-    } rows[] = {
+    const IconRow rows[] = {
         {"game.zcci", 0, "", both},
         {"game.zcxi", 0, "", both},
         {"most-frames.z3ds", 0, "", both},
@@ -480,12 +479,7 @@ TEST_F(Containers, Bundles)
     });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
-    const struct {
-        const char* file;
-        int status;
-        std::string err;
-        std::vector<Output> written;
-    } rows[] = {
+    const IconRow rows[] = {
         {"app.bcci", 0, "", both},
         {"app.bcxi", 0, "", both},
         {"ustar.bcci", 0, "", both},
@@ -605,7 +599,7 @@ TEST_F(Containers, DsFamily)
                      .absent = row.status == 0 ? std::vector<std::string>{} : std::vector<std::string>{"l.png"}});
         if (row.status == 0) {
             EXPECT_EQ(expected, DecodePngFile(dir + "/l.png").rgba) << row.file;
-            EXPECT_EQ(EncodePng(expected, 32), ReadFileBytes(dir + "/l.png")) << row.file;
+            EXPECT_EQ(EncodePng(expected, 32, 32), ReadFileBytes(dir + "/l.png")) << row.file;
         }
         RemoveTree(dir + "/l.png");
     }

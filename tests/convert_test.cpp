@@ -68,7 +68,7 @@ TEST_F(ConvertIconTest, ReplacesAnExistingFile)
     std::string output = dir + "/old.png";
     WriteFileBytes(output, std::vector<uint8_t>(100000, 'z'));
     EXPECT_EQ(ICON_OK, convert(icn, output, SMALL_ICON_OFFSET, 24));
-    EXPECT_EQ(EncodePng(ExpectedImage(small), 24), ReadFileBytes(output));
+    EXPECT_EQ(EncodePng(ExpectedImage(small), 24, 24), ReadFileBytes(output));
 }
 
 TEST_F(ConvertIconTest, FailuresLeaveNoFile)

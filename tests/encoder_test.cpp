@@ -16,22 +16,11 @@
 
 namespace {
 
-std::vector<uint8_t> LodePngBytes(const std::vector<uint8_t>& rgba, unsigned width, unsigned height)
-{
-    unsigned char* png = nullptr;
-    size_t size = 0;
-    unsigned error = lodepng_encode32(&png, &size, rgba.data(), width, height);
-    std::vector<uint8_t> bytes(png, png + size);
-    free(png);
-    EXPECT_EQ(error, 0u);
-    return bytes;
-}
-
 // Compares the two encoders on one image; LodePNG's IHDR must show the
 // colour type and depth the case is meant to reach.
 void ExpectSameBytes(const std::vector<uint8_t>& rgba, unsigned width, unsigned height, int colour_type, int depth)
 {
-    std::vector<uint8_t> expected = LodePngBytes(rgba, width, height);
+    std::vector<uint8_t> expected = EncodePng(rgba, width, height);
     ASSERT_GT(expected.size(), 26u);
     if (colour_type >= 0) {
         EXPECT_EQ(expected[25], colour_type);

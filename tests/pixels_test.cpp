@@ -68,7 +68,8 @@ TEST(Pixels, EveryPixelOfBothIconsSurvivesTheRoundTrip)
             EXPECT_EQ(icon.side, png.height) << picture.name;
             std::vector<uint8_t> expected = ExpectedImage(icon.pixels);
             EXPECT_EQ(expected, png.rgba) << picture.name << " " << icon.file;
-            EXPECT_EQ(EncodePng(expected, icon.side), ReadFileBytes(path)) << picture.name << " " << icon.file;
+            EXPECT_EQ(EncodePng(expected, icon.side, icon.side), ReadFileBytes(path))
+                << picture.name << " " << icon.file;
         }
     }
     RemoveTree(dir);

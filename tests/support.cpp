@@ -106,11 +106,11 @@ DecodedPng DecodePngFile(const std::string& path)
     return png;
 }
 
-std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side)
+std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned width, unsigned height)
 {
     unsigned char* png = nullptr;
     size_t size = 0;
-    if (lodepng_encode32(&png, &size, rgba.data(), side, side) != 0) {
+    if (lodepng_encode32(&png, &size, rgba.data(), width, height) != 0) {
         free(png);
         throw std::runtime_error("lodepng_encode32 failed");
     }

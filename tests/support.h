@@ -64,8 +64,9 @@ struct DecodedPng {
 };
 DecodedPng DecodePngFile(const std::string& path);
 
-// The PNG bytes that LodePNG's default encoder makes of an RGBA8 image.
-std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned side);
+// The PNG bytes that LodePNG's default encoder makes of a width×height
+// RGBA8 image.
+std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgba, unsigned width, unsigned height);
 
 // Every path below a directory (relative to it, with forward slashes,
 // links not followed) with
