@@ -18,47 +18,74 @@ struct BatchSetting {
     KeyRing* keys;
 };
 
-// Converts one input of the batch, its PNG named `png`; an unreadable
+// How a batch ended: its gravest status, and the number of existing files kept.
+struct BatchOutcome {
+    int status;
+    size_t kept;
+};
+
+static void count_outcome(BatchOutcome* outcome, int status)
+{
+    outcome->status = GraverStatus(outcome->status, status);
+    outcome->kept += status == EXIT_KEPT;
+}
+
+// Converts one input of the batch, its PNG named `png`; `written_by` names
+// the earlier input of the run that wrote that PNG, or is null. A file at
+// `png` is replaced only with --force and never where the run wrote it: a
+// different picture there is then said as "Not replacing". An unreadable
 // folder is said. Returns its status.
-static int convert_input(const BatchSetting* setting, const BatchInput* input, const char* png,
+static int convert_input(const BatchSetting* setting, const BatchInput* input, const char* png, const char* written_by,
                          std::vector<Message>* messages)
 {
-    Job job = {input->path.c_str(), {nullptr, png}, "\n", stdout, messages, setting->keys, setting->options->size};
+    const BatchOptions* options = setting->options;
+    unsigned mode = options->force && written_by == nullptr ? OUTPUT_REPLACE : OUTPUT_KEEP;
+    if (options->into != nullptr) {
+        mode |= OUTPUT_MAKE_FOLDERS;
+    }
+    Job job = {input->path.c_str(),
+               {nullptr, png},
+               "\n",
+               stdout,
+               messages,
+               setting->keys,
+               options->size,
+               mode,
+               options->verbose && written_by == nullptr};
     if (input->unreadable_folder) {
         Say(&job, job.open_failures, "Could not open %s.\n", job.input);
         return EXIT_CANNOT_OPEN;
     }
-    return RunJob(&job);
+    int status = RunJob(&job);
+    if (status == EXIT_KEPT && written_by != nullptr) {
+        Say(&job, stderr, "Not replacing %s: written from %s in this run.\n", png, written_by);
+        status = EXIT_ICON_FAILED;
+    }
+    return status;
 }
 
 // "--batch FILE...", one file after another: each as by the one-argument
-// form, every message a line of its own, whatever came before. A PNG that an
-// earlier file of the run wrote is not replaced: game.3dsx and game.cia both
-// derive game.png. Returns the highest status of all.
-static int run_batch_in_order(const BatchSetting* setting, const std::vector<BatchInput>& inputs)
+// form, every message a line of its own, whatever came before. game.3dsx and
+// game.cia both derive game.png: the later is compared with what the earlier
+// wrote.
+static BatchOutcome run_batch_in_order(const BatchSetting* setting, const std::vector<BatchInput>& inputs)
 {
     std::unordered_map<std::string, const char*> written;  // PNG name -> its input
-    int worst = EXIT_DONE;
+    BatchOutcome outcome = {EXIT_DONE, 0};
     for (const BatchInput& input : inputs) {
         char derived_name[DERIVED_NAME_SIZE] = {0};
-        int status = EXIT_USAGE;
-        if (BatchPngName(setting->options, input.path.c_str(), derived_name, 0) == 0) {
+        int status = BatchPngName(setting->options, &input, derived_name, 0);
+        if (status == EXIT_DONE) {
             auto earlier = written.find(derived_name);
-            if (earlier != written.end()) {
-                fprintf(stderr, "Not replacing %s: written from %s in this run.\n", derived_name, earlier->second);
-                status = EXIT_ICON_FAILED;
-            } else {
-                status = convert_input(setting, &input, derived_name, nullptr);
-                if (status == EXIT_DONE) {
-                    written.emplace(derived_name, input.path.c_str());
-                }
+            const char* written_by = earlier != written.end() ? earlier->second : nullptr;
+            status = convert_input(setting, &input, derived_name, written_by, nullptr);
+            if (status == EXIT_DONE && written_by == nullptr) {
+                written.emplace(derived_name, input.path.c_str());
             }
         }
-        if (status > worst) {
-            worst = status;
-        }
+        count_outcome(&outcome, status);
     }
-    return worst;
+    return outcome;
 }
 
 // One file of a batch run by several workers.
@@ -68,7 +95,7 @@ struct BatchItem {
     long earlier;        // the last earlier item of the same PNG name, or -1
     const char* writer;  // once done: the input that wrote that PNG in this run, or null
     int done;
-    int status;
+    int status;  // the item's; where its PNG's name is wrong, that name's
     std::vector<Message> messages;
 };
 
@@ -85,8 +112,8 @@ struct Batch {
     size_t window;
 };
 
-// Converts item `i`, or says why not. An earlier item of the same PNG name
-// is waited for: the collision rule goes by argument order, as in one run.
+// Converts item `i`. An earlier item of the same PNG name is waited for: the
+// collision rule goes by argument order, as in one run.
 static void convert_batch_item(Batch* batch, size_t i)
 {
     BatchItem* item = &batch->items[i];
@@ -97,13 +124,9 @@ static void convert_batch_item(Batch* batch, size_t i)
         batch->changed.wait(hold, [earlier] { return earlier->done != 0; });
         writer = earlier->writer;
     }
-    int status = EXIT_ICON_FAILED;
-    if (writer != nullptr) {
-        Job job = {item->input->path.c_str(), {nullptr, nullptr}, "\n", stdout, &item->messages, nullptr, 0};
-        Say(&job, stderr, "Not replacing %s: written from %s in this run.\n", item->png.c_str(), writer);
-    } else {
-        status = convert_input(batch->setting, item->input, item->png.c_str(), &item->messages);
-        writer = status == EXIT_DONE ? item->input->path.c_str() : nullptr;
+    int status = convert_input(batch->setting, item->input, item->png.c_str(), writer, &item->messages);
+    if (writer == nullptr && status == EXIT_DONE) {
+        writer = item->input->path.c_str();
     }
     std::lock_guard<std::mutex> hold(batch->lock);
     item->status = status;
@@ -133,7 +156,7 @@ static void batch_worker(Batch* batch)
 }
 
 // The items of the batch's files: each PNG's name and the last earlier item
-// of the same name. A name that does not fit is said at its turn.
+// of the same name. A name that cannot be used is said at its turn.
 static void prepare_batch(const std::vector<BatchInput>& inputs, Batch* batch)
 {
     std::unordered_map<std::string, long> last;  // PNG name -> its last item
@@ -146,7 +169,8 @@ static void prepare_batch(const std::vector<BatchInput>& inputs, Batch* batch)
         item->done = 0;
         item->status = EXIT_USAGE;
         char derived_name[DERIVED_NAME_SIZE] = {0};
-        if (BatchPngName(batch->setting->options, inputs[i].path.c_str(), derived_name, 1) != 0) {
+        item->status = BatchPngName(batch->setting->options, &inputs[i], derived_name, 1);
+        if (item->status != EXIT_DONE) {
             item->done = 1;
             continue;
         }
@@ -161,7 +185,8 @@ static void prepare_batch(const std::vector<BatchInput>& inputs, Batch* batch)
 
 // "--batch FILE..." on `workers` threads: the same messages, statuses and
 // PNGs as one file after another, the messages printed in argument order.
-static int run_batch_on_workers(const BatchSetting* setting, const std::vector<BatchInput>& inputs, unsigned workers)
+static BatchOutcome run_batch_on_workers(const BatchSetting* setting, const std::vector<BatchInput>& inputs,
+                                         unsigned workers)
 {
     Batch batch;
     batch.setting = setting;
@@ -173,7 +198,7 @@ static int run_batch_on_workers(const BatchSetting* setting, const std::vector<B
     for (unsigned w = 0; w < workers; w++) {
         threads.emplace_back(batch_worker, &batch);
     }
-    int worst = EXIT_DONE;
+    BatchOutcome outcome = {EXIT_DONE, 0};
     for (size_t i = 0; i < batch.items.size(); i++) {
         BatchItem* item = &batch.items[i];
         std::vector<Message> messages;
@@ -184,12 +209,12 @@ static int run_batch_on_workers(const BatchSetting* setting, const std::vector<B
         }
         if (item->png.empty()) {
             char derived_name[DERIVED_NAME_SIZE];
-            BatchPngName(setting->options, item->input->path.c_str(), derived_name, 0);  // says why
+            BatchPngName(setting->options, item->input, derived_name, 0);  // says why
         }
         for (const Message& message : messages) {
             fputs(message.text.c_str(), message.stream);
         }
-        worst = item->status > worst ? item->status : worst;
+        count_outcome(&outcome, item->status);
         std::lock_guard<std::mutex> hold(batch.lock);
         batch.printed = i + 1;
         batch.changed.notify_all();
@@ -197,7 +222,7 @@ static int run_batch_on_workers(const BatchSetting* setting, const std::vector<B
     for (std::thread& thread : threads) {
         thread.join();
     }
-    return worst;
+    return outcome;
 }
 
 // The number of batch workers: GALLIVOX_JOBS when set (1 to 256), else one
@@ -219,24 +244,39 @@ static unsigned batch_workers()
     return static_cast<unsigned>(workers);
 }
 
+// The line that ends a batch which kept existing files, with how to
+// replace them and, unless they were, how to have them named.
+static void say_kept(size_t kept, int verbose)
+{
+    const char* naming = verbose ? "" : kept == 1 ? ", --verbose names it" : ", --verbose names them";
+    if (kept == 1) {
+        fprintf(stderr, "Kept 1 existing file that differs; --force replaces it%s.\n", naming);
+    } else if (kept > 1) {
+        fprintf(stderr, "Kept %zu existing files that differ; --force replaces them%s.\n", kept, naming);
+    }
+}
+
 int RunBatch(int argc, char** argv, KeyRing* keys)
 {
     BatchOptions options;
-    int first = 0;
-    int status = ParseBatchOptions(argc, argv, &options, &first);
+    std::vector<const char*> arguments;
+    int status = ParseBatchOptions(argc, argv, &options, &arguments);
     unsigned workers = status == EXIT_DONE ? batch_workers() : 0;
     if (workers == 0) {
         return EXIT_USAGE;
     }
-    status = PrepareBatchFolder(options.into);
+    status = PrepareBatchFolder(&options);
     if (status != EXIT_DONE) {
         return status;
     }
     std::vector<BatchInput> inputs;
-    ExpandBatchInputs(argc, argv, first, &inputs);
+    ExpandBatchInputs(arguments, &inputs);
     if (inputs.size() < workers) {
         workers = static_cast<unsigned>(inputs.size());
     }
     const BatchSetting setting = {&options, keys};
-    return workers <= 1 ? run_batch_in_order(&setting, inputs) : run_batch_on_workers(&setting, inputs, workers);
+    BatchOutcome outcome =
+        workers <= 1 ? run_batch_in_order(&setting, inputs) : run_batch_on_workers(&setting, inputs, workers);
+    say_kept(outcome.kept, options.verbose);
+    return outcome.status;
 }

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "batch_inputs.h"
 #include "ds_banner.h"
 #include "job.h"
 #include "metadata.h"
@@ -52,23 +54,28 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
 
 int RunInfo(int argc, char** argv, KeyRing* keys)
 {
+    std::vector<BatchInput> inputs;
+    ExpandBatchInputs(std::vector<const char*>(argv + 2, argv + argc), &inputs);
     int worst = EXIT_DONE;
     int described = 0;
     fputc('[', stdout);
-    for (int i = 2; i < argc; i++) {
-        Job job = {argv[i], {nullptr, nullptr}, "\n", stderr, nullptr, keys, 0};
+    for (const BatchInput& input : inputs) {
+        Job job = {input.path.c_str(), {nullptr, nullptr}, "\n", stderr, nullptr, keys, 0, OUTPUT_REPLACE, 0};
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;
-        int status = OpenInput(&job, &opened);
+        int status = EXIT_CANNOT_OPEN;
+        if (input.unreadable_folder) {
+            Say(&job, job.open_failures, "Could not open %s.\n", job.input);
+        } else {
+            status = OpenInput(&job, &opened);
+        }
         if (status == EXIT_DONE) {
             status = describe_smdh(&job, &opened, described == 0);
             CloseInput(&opened);
         }
         described += status == EXIT_DONE;
-        if (status > worst) {
-            worst = status;
-        }
+        worst = GraverStatus(worst, status);
     }
     fputs(described > 0 ? "\n]\n" : "]\n", stdout);
     errno = 0;

@@ -6,8 +6,9 @@
 #include "keys.h"
 
 // Runs "--info FILE..." (argv[1] is "--info"): an object for each file whose
-// titles can be read, in argument order; the other files get their messages
-// on standard error. Returns the highest status of all the files, or
+// titles can be read, in argument order, a folder standing for its files as
+// in "--batch"; the other files get their messages on standard error.
+// Returns the gravest status of all the files (see GraverStatus), or
 // EXIT_ICON_FAILED when standard output cannot be written. Encrypted files
 // are opened with `keys`.
 int RunInfo(int argc, char** argv, KeyRing* keys);

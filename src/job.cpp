@@ -18,6 +18,15 @@ size_t SlotEnd(Slot slot)
     return static_cast<size_t>(SLOTS[slot].offset) + 2 * static_cast<size_t>(SLOTS[slot].side * SLOTS[slot].side);
 }
 
+int GraverStatus(int a, int b)
+{
+    // Each status's rank, by its value: 0 1 2 3 4.
+    static const int rank[] = {0, 2, 4, 3, 1};
+    int rank_a = a >= 0 && a <= EXIT_KEPT ? rank[a] : 5;
+    int rank_b = b >= 0 && b <= EXIT_KEPT ? rank[b] : 5;
+    return rank_b > rank_a ? b : a;
+}
+
 void Say(const Job* job, FILE* stream, const char* format, ...)
 {
     va_list args;
@@ -170,7 +179,12 @@ int ReportIconStatus(const Job* job, Slot slot, const char* output, unsigned sta
 {
     switch (IconFailureKind(status)) {
     case ICON_FAILED_NOT:
-        return 1;
+        return EXIT_DONE;
+    case ICON_FAILED_KEPT:
+        if (job->verbose) {
+            Say(job, stderr, "Kept %s: %s.\n", output, IconStatusText(status));
+        }
+        return EXIT_KEPT;
     case ICON_FAILED_TRUNCATED:
         Say(job, stderr, "%s is too short for the %s icon.\n", job->input, SLOTS[slot].name);
         break;
@@ -182,24 +196,24 @@ int ReportIconStatus(const Job* job, Slot slot, const char* output, unsigned sta
         Say(job, stderr, "Could not write %s: %s\n", output, IconStatusText(status));
         break;
     }
-    return 0;
+    return EXIT_ICON_FAILED;
 }
 
 // Writes one slot's icon from the SMDH, or a DS banner's as the large one
-// (it has no small icon); returns 1 when it was written, 0 after reporting
-// why not.
+// (it has no small icon); returns its status, after reporting why it was not
+// written.
 static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
 {
     const char* output = job->outputs[slot];
     const IconSlot* place = &SLOTS[slot];
     if (opened->location.banner && slot == SLOT_SMALL) {
         Say(job, stderr, "%s has no small icon.\n", job->input);
-        return 0;
+        return EXIT_ICON_FAILED;
     }
-    unsigned status = opened->location.banner ? ConvertDsIcon(opened->smdh, output)
-                      : opened->in_memory
-                          ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset, place->side)
-                          : ConvertIcon(opened->file, output, place->offset, place->side);
+    unsigned status = opened->location.banner ? ConvertDsIcon(opened->smdh, output, job->mode)
+                      : opened->in_memory     ? ConvertIconBytes(opened->smdh, opened->smdh_size, output, place->offset,
+                                                                 place->side, job->mode)
+                                              : ConvertIcon(opened->file, output, place->offset, place->side);
     return ReportIconStatus(job, slot, output, status);
 }
 
@@ -212,16 +226,19 @@ int RunJob(const Job* job)
         return status;
     }
     status = CheckOutputsSpareInput(opened.file, job);
+    // A bare SMDH file is read where it is, but for a mode other than the
+    // plain one, which the in-memory path carries.
+    if (status == EXIT_DONE && job->mode != OUTPUT_REPLACE) {
+        status = LoadSmdh(job, &opened);
+    }
     if (status == EXIT_DONE && job->size != 0) {
-        status = WritePicture(job, &opened, job->size, OUTPUT_REPLACE);
+        status = WritePicture(job, &opened, job->size, job->mode);
     } else if (status == EXIT_DONE) {
-        int all_written = 1;
         for (int slot = 0; slot < SLOT_COUNT; slot++) {
             if (job->outputs[slot] != nullptr) {
-                all_written &= write_slot(&opened, job, static_cast<Slot>(slot));
+                status = GraverStatus(status, write_slot(&opened, job, static_cast<Slot>(slot)));
             }
         }
-        status = all_written ? EXIT_DONE : EXIT_ICON_FAILED;
     }
     CloseInput(&opened);
     return status;

@@ -12,6 +12,7 @@
 #include "container.h"
 #include "keys.h"
 #include "main.h"
+#include "png_writer.h"
 
 // Exit statuses of the process.
 enum ExitStatus {
@@ -19,7 +20,13 @@ enum ExitStatus {
     EXIT_USAGE = 1,        // usage error, or no icon to read in the input
     EXIT_CANNOT_OPEN = 2,  // the input file cannot be opened
     EXIT_ICON_FAILED = 3,  // one or more requested icons were not written
+    EXIT_KEPT = 4,         // a batch kept existing files that differ; all else was done
 };
+
+// The status that a run of several inputs ends with, of `a` and `b`: the
+// graver, in the order 2 (an input cannot be opened or read), 3, 1, 4, 0,
+// so that nothing hides an input that could not be read.
+int GraverStatus(int a, int b);
 
 // Room for the name of a PNG derived from its input's.
 const size_t DERIVED_NAME_SIZE = 1024;
@@ -53,7 +60,9 @@ struct Job {
     std::vector<Message>* messages;  // null: each message goes straight out
     KeyRing* keys;                   // the key file for encrypted inputs; null: none
     unsigned size;                   // 0: each icon as it is; else the large output is the picture of
-                                     // --thumbnail `size`, replaced in one step
+                                     // --thumbnail `size`
+    unsigned mode;                   // how each output is written: OutputMode flags
+    int verbose;                     // an output kept (OUTPUT_KEEP) is named, with why
 };
 
 // A job's message, kept for its turn where several workers run a batch.
@@ -95,11 +104,13 @@ int LoadSmdh(const Job* job, OpenedInput* opened);
 // file open on `input` (then after saying so).
 int CheckOutputsSpareInput(FILE* input, const Job* job);
 
-// Says why the icon of `slot` was not written to `output`; returns 1 when
-// `status` is success, else 0.
+// Says why the icon of `slot` was not written to `output` (a kept output
+// only where the job is verbose); returns the exit status it gives:
+// EXIT_DONE, EXIT_KEPT or EXIT_ICON_FAILED.
 int ReportIconStatus(const Job* job, Slot slot, const char* output, unsigned status);
 
-// Runs the job from opening its input to its last PNG; returns its status.
+// Runs the job from opening its input to its last PNG; returns its status
+// (EXIT_KEPT where outputs were kept and nothing else failed).
 int RunJob(const Job* job);
 
 #endif

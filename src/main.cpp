@@ -94,6 +94,9 @@ IconFailure IconFailureKind(unsigned status)
     if (status >= ICON_READ_ERROR) {
         return ICON_FAILED_READ;
     }
+    if (status >= ICON_KEPT_DIFFERENT && status <= ICON_KEPT_UNREADABLE) {
+        return ICON_FAILED_KEPT;
+    }
     return status == ICON_TRUNCATED ? ICON_FAILED_TRUNCATED : ICON_FAILED_ENCODING;
 }
 
@@ -106,6 +109,11 @@ const char* IconStatusText(unsigned status)
         return strerror(static_cast<int>(status - ICON_READ_ERROR));
     case ICON_FAILED_TRUNCATED:
         return "the file ends inside the icon";
+    case ICON_FAILED_KEPT:
+        return status == ICON_KEPT_DIFFERENT  ? "it holds something else"
+               : status == ICON_KEPT_LINK     ? "it is a symbolic link"
+               : status == ICON_KEPT_NOT_FILE ? "it is not a regular file"
+                                              : "it cannot be read";
     case ICON_FAILED_ENCODING:
     case ICON_FAILED_NOT:
         break;
@@ -161,7 +169,7 @@ unsigned SmdhIconImage(FILE* input, const uint8_t* smdh, size_t size, int32_t of
 }
 
 static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, const char* output_path, int32_t offset,
-                             int32_t side)
+                             int32_t side, unsigned mode)
 {
     if (!icon_side_supported(side)) {
         return ICON_BAD_SIDE;
@@ -169,27 +177,28 @@ static unsigned convert_icon(FILE* input, const uint8_t* smdh, size_t size, cons
     uint8_t* image = static_cast<uint8_t*>(malloc(4 * static_cast<size_t>(side) * static_cast<size_t>(side)));
     unsigned status = image == nullptr ? ICON_OUT_OF_MEMORY : SmdhIconImage(input, smdh, size, offset, side, image);
     if (status == ICON_OK) {
-        status = WritePng(output_path, image, static_cast<unsigned>(side), OUTPUT_REPLACE);
+        status = WritePng(output_path, image, static_cast<unsigned>(side), mode);
     }
     free(image);
     return status;
 }
 
-unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path)
+unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned mode)
 {
     uint8_t image[DS_ICON_SIDE * DS_ICON_SIDE * 4];
     DsIconToRgba(banner, image);
-    return WritePng(output_path, image, DS_ICON_SIDE, OUTPUT_REPLACE);
+    return WritePng(output_path, image, DS_ICON_SIDE, mode);
 }
 
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)
 {
-    return convert_icon(input, nullptr, 0, output_path, offset, side);
+    return convert_icon(input, nullptr, 0, output_path, offset, side, OUTPUT_REPLACE);
 }
 
-unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side)
+unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side,
+                          unsigned mode)
 {
-    return convert_icon(nullptr, smdh, size, output_path, offset, side);
+    return convert_icon(nullptr, smdh, size, output_path, offset, side, mode);
 }
 
 // Scans options from index 1 up to argc - 2: the last argument is only ever
@@ -218,7 +227,7 @@ static int run_beside(const char* input, KeyRing* keys)
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys, 0};
+    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys, 0, OUTPUT_REPLACE, 0};
     return RunJob(&job);
 }
 
@@ -296,7 +305,7 @@ int GallivoxMain(int argc, char** argv)
     if (argc == 2) {
         return run_beside(argv[1], &keys);
     }
-    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys, 0};
+    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys, 0, OUTPUT_REPLACE, 0};
     parse_options(argc, argv, &job);
     // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {

@@ -23,11 +23,17 @@ struct BGR24 {
 // own error codes; the two system error bases carry the errno value added.
 enum IconStatus : unsigned {
     ICON_OK = 0,
-    ICON_OUT_OF_MEMORY = 83,     // LodePNG's own code, for our buffers too
-    ICON_TRUNCATED = 1000,       // the file ends inside the icon block
-    ICON_BAD_SIDE = 1001,        // side not a multiple of 8 from 8 to 128
-    ICON_READ_ERROR = 0x10000,   // + errno: the icon block could not be read
-    ICON_WRITE_ERROR = 0x20000,  // + errno: the PNG file could not be written
+    ICON_OUT_OF_MEMORY = 83,  // LodePNG's own code, for our buffers too
+    ICON_TRUNCATED = 1000,    // the file ends inside the icon block
+    ICON_BAD_SIDE = 1001,     // side not a multiple of 8 from 8 to 128
+    // An output that was there already, left as it is where a batch keeps
+    // what it did not make (see OUTPUT_KEEP):
+    ICON_KEPT_DIFFERENT = 1010,   // a file that holds another picture, or no PNG
+    ICON_KEPT_LINK = 1011,        // a symbolic link
+    ICON_KEPT_NOT_FILE = 1012,    // a folder, a FIFO, a device
+    ICON_KEPT_UNREADABLE = 1013,  // something that cannot be read
+    ICON_READ_ERROR = 0x10000,    // + errno: the icon block could not be read
+    ICON_WRITE_ERROR = 0x20000,   // + errno: the PNG file could not be written
 };
 
 // The whole tool: the command line `argv` (of `argc` entries, the program's
@@ -41,8 +47,10 @@ int GallivoxMain(int argc, char** argv);
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side);
 
 // The same from an SMDH in memory: the block at `offset` of the `size`
-// bytes at `smdh`, ICON_TRUNCATED when they end inside it.
-unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side);
+// bytes at `smdh`, ICON_TRUNCATED when they end inside it; the PNG written
+// as `mode` (OutputMode flags) says.
+unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_path, int32_t offset, int32_t side,
+                          unsigned mode);
 
 // The one pixel path of the SMDH's icons: the side×side icon block at
 // `offset`, read from `input` where it is not null, else from the `size`
@@ -51,19 +59,20 @@ unsigned ConvertIconBytes(const uint8_t* smdh, size_t size, const char* output_p
 unsigned SmdhIconImage(FILE* input, const uint8_t* smdh, size_t size, int32_t offset, int32_t side, uint8_t* image);
 
 // Decodes the icon of the DS banner at `banner` (its version and CRCs
-// checked) and writes it as a 32×32 RGBA PNG file under `output_path`.
-// Returns ICON_OK or an IconStatus failure.
-unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path);
+// checked) and writes it as a 32×32 RGBA PNG file under `output_path`, as
+// `mode` (OutputMode flags) says. Returns ICON_OK or an IconStatus failure.
+unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned mode);
 
 // What a ConvertIcon result is: success, the file cut short inside the
-// icon, a failed read, a failed write, or the encoder's refusal (LodePNG's
-// codes, an unsupported side).
+// icon, a failed read, a failed write, the encoder's refusal (LodePNG's
+// codes, an unsupported side), or an existing output kept.
 enum IconFailure {
     ICON_FAILED_NOT,
     ICON_FAILED_TRUNCATED,
     ICON_FAILED_READ,
     ICON_FAILED_WRITE,
     ICON_FAILED_ENCODING,
+    ICON_FAILED_KEPT,
 };
 IconFailure IconFailureKind(unsigned status);
 

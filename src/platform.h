@@ -30,6 +30,38 @@ int platform_same_file(FILE* stream, const char* path);
 // (never 0 then); on failure only the temporary file is removed.
 int platform_replace_file(const char* path, const unsigned char* data, size_t size);
 
+// What lies at an output's path before a batch writes it.
+enum PlatformExisting {
+    EXISTING_NONE,        // nothing: the name is free
+    EXISTING_FILE,        // a regular file, whose bytes were read
+    EXISTING_LINK,        // a symbolic link (on Windows, any reparse point), never followed
+    EXISTING_OTHER,       // a folder, a FIFO, a device or a socket
+    EXISTING_UNREADABLE,  // something that cannot be looked at or read
+};
+
+// Looks at `path` without following a link and, where it is a regular file,
+// stores its bytes in `bytes`, at most `limit` + 1 of them (more than
+// `limit` tells a larger file). Never waits on a FIFO or a device.
+PlatformExisting platform_existing_output(const char* path, size_t limit, std::vector<uint8_t>* bytes);
+
+// Creates the file `path` holding the `size` bytes at `data` in one step, as
+// platform_replace_file does, but never in place of anything: where `path`
+// exists, or comes to exist meanwhile, nothing is changed and the result is
+// EEXIST. Returns 0, or the errno value of the failed step; on failure only
+// the temporary file is removed.
+int platform_create_file(const char* path, const unsigned char* data, size_t size);
+
+// Makes the folder `path` (with `parent_only`, the folder that holds the
+// file `path`) with any missing parents, as mkdir -p does. Returns 0 (also
+// when it is there already), or the errno value of the failure: EEXIST
+// where a file has its name, ENOTDIR where a file has a parent's.
+int platform_make_folders(const char* path, int parent_only);
+
+// Returns 1 when the names of files made in the folder `path` must keep
+// Windows' rules: always on Windows; elsewhere, where the folder lies on a
+// FAT, exFAT or NTFS file system (a memory card, a disk shared with Windows).
+int platform_windows_names(const char* path);
+
 // Writes the `size` bytes at `data` into `path` in place, when it names an
 // existing regular file that is empty (a thumbnail service made it, and reads
 // it back through its own descriptor): the same file, never a new one. A

@@ -7,6 +7,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -234,6 +237,154 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
                                                              : write_in_place(path, data, size);
     free(target.path);
     return error;
+}
+
+// Reads at most `limit` + 1 bytes of the open regular file `fd` into `bytes`
+// and closes it. Returns 0, or the errno value of a failed read.
+static int read_and_close(int fd, size_t limit, std::vector<uint8_t>* bytes)
+{
+    int error = 0;
+    bytes->clear();
+    uint8_t block[16384];
+    while (bytes->size() <= limit) {
+        errno = 0;
+        ssize_t got = read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? last_error() : 0;
+            break;
+        }
+        bytes->insert(bytes->end(), block, block + got);
+    }
+    close(fd);
+    return error;
+}
+
+PlatformExisting platform_existing_output(const char* path, size_t limit, std::vector<uint8_t>* bytes)
+{
+    struct stat found;
+    if (lstat(path, &found) != 0) {
+        // A missing folder on the way is no file either: the write says why.
+        return errno == ENOENT || errno == ENOTDIR ? EXISTING_NONE : EXISTING_UNREADABLE;
+    }
+    if (S_ISLNK(found.st_mode)) {
+        return EXISTING_LINK;
+    }
+    if (!S_ISREG(found.st_mode)) {
+        return EXISTING_OTHER;
+    }
+    // Not through a link, nor waiting on what was put there meanwhile.
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ELOOP ? EXISTING_LINK : EXISTING_UNREADABLE;
+    }
+    if (fstat(fd, &found) != 0 || !S_ISREG(found.st_mode)) {
+        close(fd);
+        return EXISTING_OTHER;
+    }
+    return read_and_close(fd, limit, bytes) == 0 ? EXISTING_FILE : EXISTING_UNREADABLE;
+}
+
+// Puts the finished temporary file `temp` at `path`, unless something is
+// there. Returns 0, EEXIST, or the errno value of the failure.
+static int move_to_free_name(const char* temp, const char* path)
+{
+    errno = 0;
+    if (renameat2(AT_FDCWD, temp, AT_FDCWD, path, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return last_error();
+    }
+    // A file system without that rename: a new hard link is as exclusive.
+    errno = 0;
+    if (link(temp, path) == 0) {
+        unlink(temp);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) {
+        return last_error();
+    }
+    // Nor links (FAT): a look just before the rename leaves the least gap.
+    struct stat found;
+    if (lstat(path, &found) == 0) {
+        return EEXIST;
+    }
+    errno = 0;
+    return rename(temp, path) == 0 ? 0 : last_error();
+}
+
+int platform_create_file(const char* path, const unsigned char* data, size_t size)
+{
+    Target target = {strdup(path), 1, creation_mode()};
+    if (target.path == nullptr) {
+        return ENOMEM;
+    }
+    char* temp = nullptr;
+    int fd = create_temporary(&target, &temp);
+    int error = fd < 0 ? last_error() : write_and_close(fd, data, size);
+    if (fd >= 0 && error == 0) {
+        error = move_to_free_name(temp, path);
+    }
+    if (fd >= 0 && error != 0) {
+        unlink(temp);
+    }
+    free(temp);
+    free(target.path);
+    return error;
+}
+
+int platform_make_folders(const char* path, int parent_only)
+{
+    std::string folder = path;
+    if (parent_only) {
+        size_t slash = folder.rfind('/');
+        folder.resize(slash == std::string::npos ? 0 : slash + 1);
+    }
+    if (folder.empty()) {
+        return 0;  // the current folder
+    }
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    if (platform_is_folder(folder.c_str())) {
+        return 0;
+    }
+    size_t slash = folder.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        int error = platform_make_folders(folder.substr(0, slash).c_str(), 0);
+        if (error != 0) {
+            return error == EEXIST ? ENOTDIR : error;  // a file on the way
+        }
+    }
+    errno = 0;
+    if (mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && platform_is_folder(folder.c_str()))) {
+        return 0;  // made, or made meanwhile by another worker
+    }
+    return last_error();
+}
+
+int platform_windows_names(const char* path)
+{
+#ifdef __linux__
+    // The file systems' own numbers (linux/magic.h): FAT, exFAT, NTFS (ntfs3
+    // and the older driver).
+    const unsigned long windows_kinds[] = {0x4d44, 0x2011BAB0, 0x7366746e, 0x5346544e};
+    struct statfs found;
+    if (statfs(path, &found) != 0) {
+        return 0;
+    }
+    for (unsigned long kind : windows_kinds) {
+        if (static_cast<unsigned long>(found.f_type) == kind) {
+            return 1;
+        }
+    }
+#else
+    (void)path;
+#endif
+    return 0;
 }
 
 int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size)

@@ -262,6 +262,112 @@ int platform_replace_file(const char* path, const unsigned char* data, size_t si
     return error;
 }
 
+// Reads at most `limit` + 1 bytes of the open file into `bytes` and closes
+// it. Returns 1 when every read succeeded.
+static int read_and_close(HANDLE file, size_t limit, std::vector<uint8_t>* bytes)
+{
+    int read_all = 1;
+    bytes->clear();
+    uint8_t block[16384];
+    while (bytes->size() <= limit) {
+        DWORD got = 0;
+        if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
+            read_all = 0;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes->insert(bytes->end(), block, block + got);
+    }
+    CloseHandle(file);
+    return read_all;
+}
+
+PlatformExisting platform_existing_output(const char* path, size_t limit, std::vector<uint8_t>* bytes)
+{
+    wchar_t* name = wide_name(path);
+    DWORD attributes = name != nullptr ? GetFileAttributesW(name) : INVALID_FILE_ATTRIBUTES;
+    DWORD error = GetLastError();
+    PlatformExisting existing = EXISTING_UNREADABLE;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        existing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EXISTING_NONE : EXISTING_UNREADABLE;
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        existing = EXISTING_LINK;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        existing = EXISTING_OTHER;
+    } else {
+        // Never through a reparse point put there meanwhile.
+        HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+            CloseHandle(file);
+            existing = EXISTING_OTHER;
+        } else if (file != INVALID_HANDLE_VALUE) {
+            existing = read_and_close(file, limit, bytes) ? EXISTING_FILE : EXISTING_UNREADABLE;
+        }
+    }
+    free(name);
+    return existing;
+}
+
+int platform_create_file(const char* path, const unsigned char* data, size_t size)
+{
+    wchar_t* name = wide_name(path);
+    if (name == nullptr) {
+        return ENOMEM;
+    }
+    Target target = {name, 1};
+    wchar_t* temp = nullptr;
+    HANDLE file = create_temporary(&target, &temp);
+    int error = file == INVALID_HANDLE_VALUE ? last_error() : write_and_close(file, data, size);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
+    if (file != INVALID_HANDLE_VALUE && error == 0 && !MoveFileExW(temp, name, 0)) {
+        error = last_error();
+    }
+    if (file != INVALID_HANDLE_VALUE && error != 0) {
+        DeleteFileW(temp);
+    }
+    free(temp);
+    free(name);
+    return error;
+}
+
+int platform_make_folders(const char* path, int parent_only)
+{
+    std::string folder = path;
+    if (parent_only) {
+        size_t slash = folder.find_last_of("/\\");
+        folder.resize(slash == std::string::npos ? 0 : slash + 1);
+    }
+    if (folder.empty()) {
+        return 0;  // the current folder
+    }
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') && folder[folder.size() - 2] != ':') {
+        folder.pop_back();
+    }
+    if (platform_is_folder(folder.c_str())) {
+        return 0;
+    }
+    size_t slash = folder.find_last_of("/\\");
+    if (slash != std::string::npos && slash > 0 && folder[slash - 1] != ':') {
+        int error = platform_make_folders(folder.substr(0, slash).c_str(), 0);
+        if (error != 0) {
+            return error == EEXIST ? ENOTDIR : error;  // a file on the way
+        }
+    }
+    wchar_t* name = wide_name(folder.c_str());
+    int error = name == nullptr ? ENOMEM : CreateDirectoryW(name, nullptr) ? 0 : last_error();
+    free(name);
+    // Made meanwhile by another worker: as good.
+    return error == EEXIST && platform_is_folder(folder.c_str()) ? 0 : error;
+}
+
+int platform_windows_names(const char*)
+{
+    return 1;
+}
+
 int platform_fill_empty_file(const char* path, const unsigned char* data, size_t size)
 {
     wchar_t* name = wide_name(path);

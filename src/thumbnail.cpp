@@ -79,7 +79,7 @@ unsigned ThumbnailPicture(const uint8_t* smdh, size_t smdh_size, int banner, uns
     return result;
 }
 
-int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode mode)
+int WritePicture(const Job* job, OpenedInput* opened, unsigned size, unsigned mode)
 {
     int status = LoadSmdh(job, opened);
     if (status != EXIT_DONE) {
@@ -93,7 +93,7 @@ int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode 
         result = WritePng(output, picture, side, mode);
     }
     free(picture);
-    return ReportIconStatus(job, SLOT_LARGE, output, result) ? EXIT_DONE : EXIT_ICON_FAILED;
+    return ReportIconStatus(job, SLOT_LARGE, output, result);
 }
 
 unsigned ThumbnailOfLayer(ByteLayer* source, KeyRing* keys, unsigned size, uint8_t** picture, unsigned* side)
@@ -129,7 +129,7 @@ int RunThumbnail(int argc, char** argv, KeyRing* keys)
         fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
         return EXIT_USAGE;
     }
-    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys, 0};
+    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys, 0, OUTPUT_FILL_EMPTY, 0};
     OpenedInput opened;
     opened.identity = nullptr;
     int status = OpenInput(&job, &opened);
@@ -138,7 +138,7 @@ int RunThumbnail(int argc, char** argv, KeyRing* keys)
     }
     status = CheckOutputsSpareInput(opened.file, &job);
     if (status == EXIT_DONE) {
-        status = WritePicture(&job, &opened, size, OUTPUT_FILL_EMPTY);
+        status = WritePicture(&job, &opened, size, job.mode);
     }
     CloseInput(&opened);
     return status;

@@ -20,8 +20,8 @@ unsigned ThumbnailSize(const char* text);
 // job's large output, as `mode` says: the large icon enlarged by the largest
 // whole factor that fits, or below the large icon's side the small icon as
 // it is; where the large icon is cut short, the small one enlarged. Returns
-// EXIT_DONE, or the status after saying why not.
-int WritePicture(const Job* job, OpenedInput* opened, unsigned size, OutputMode mode);
+// EXIT_DONE, or the status after saying why not (see ReportIconStatus).
+int WritePicture(const Job* job, OpenedInput* opened, unsigned size, unsigned mode);
 
 // The picture of a thumbnail of `size` of an SMDH (or, with `banner`, a DS
 // banner) of `smdh_size` bytes at `smdh`, as WritePicture says: a heap

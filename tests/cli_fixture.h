@@ -113,14 +113,22 @@ protected:
         expect_nothing_else_changed(c, before);
     }
 
-    // Every path of the scratch tree but the written outputs is as it was:
-    // nothing clobbered, nothing removed, no partial file left behind.
+    // Every path of the scratch tree but the written outputs (and the
+    // folders made for them) is as it was: nothing clobbered, nothing
+    // removed, no partial file left behind.
     void expect_nothing_else_changed(const CliCase& c, TreeSnapshot before)
     {
         TreeSnapshot after = SnapshotTree(dir);
         for (const Output& o : c.written) {
             before.erase(o.path);
             after.erase(o.path);
+            for (size_t slash = o.path.rfind('/'); slash != std::string::npos && slash > 0;
+                 slash = o.path.rfind('/', slash - 1)) {
+                std::string folder = o.path.substr(0, slash);
+                if (before.count(folder) == 0 && after.count(folder) != 0 && after[folder] == "dir") {
+                    after.erase(folder);
+                }
+            }
         }
         for (const auto& [path, state] : before) {
             auto found = after.find(path);

@@ -216,10 +216,11 @@ static std::vector<uint8_t> enlarged(const std::vector<uint8_t>& rgba, size_t si
     return out;
 }
 
-TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
+TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheGravestStatus)
 {
     const std::string too_long(1100, 'n');
-    const CliCase cases[] = {
+    const std::string kept_one = "Kept 1 existing file that differs; --force replaces it, --verbose names it.\n";
+    std::vector<CliCase> cases = {
         {.name = "good files",
          .args = {"--batch", "a.icn", "-a.icn", "my.dir/icon"},
          .status = 0,
@@ -251,11 +252,45 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
          .status = 1,
          .out = "[!] Input File Name Too Large for Output buffer\n",
          .written = {{"a.png", 'l'}}},
-        {.name = "highest status",
-         .args = {"--batch", "missing.icn", "no-large.icn", "bad.icn", "a.icn"},
-         .status = 3,
+        // 2 outranks 3, 3 outranks 1, 1 outranks 4.
+        {.name = "gravest status: cannot be opened",
+         .args = {"--batch", "no-large.icn", "missing.icn", "bad.icn", "a.icn"},
+         .status = 2,
          .out = "Could not open missing.icn.\n",
          .err = "no-large.icn is too short for the large icon.\nbad.icn is not an ICN file\n",
+         .written = {{"a.png", 'l'}}},
+        {.name = "gravest status: not written",
+         .args = {"--batch", "bad.icn", "no-large.icn", "old.icn"},
+         .status = 3,
+         .err = "bad.icn is not an ICN file\nno-large.icn is too short for the large icon.\n" + kept_one},
+        {.name = "gravest status: no icon",
+         .args = {"--batch", "old.icn", "bad.icn"},
+         .status = 1,
+         .err = "bad.icn is not an ICN file\n" + kept_one},
+        // Existing files are the user's: the same picture is left as it is
+        // and counts as done, anything else is kept, unless --force.
+        {.name = "a foreign file kept",
+         .args = {"--batch", "a.icn", "old.icn"},
+         .status = 4,
+         .err = kept_one,
+         .written = {{"a.png", 'l'}}},
+        {.name = "the same picture left as it is", .args = {"--batch", "same.icn"}, .status = 0},
+        {.name = "--verbose after an input names it",
+         .args = {"--batch", "old.icn", "hard.icn", "--verbose"},
+         .status = 4,
+         .err = "Kept old.png: it holds something else.\nKept hard.png: it holds something else.\n"
+                "Kept 2 existing files that differ; --force replaces them.\n"},
+        {.name = "--force", .args = {"--batch", "--force", "old.icn"}, .status = 0, .written = {{"old.png", 'l'}}},
+        // Two files of the run that give one PNG: the same picture is no
+        // collision, another one is not written.
+        {.name = "the same picture twice",
+         .args = {"--batch", "a.icn", "a.3dsx"},
+         .status = 0,
+         .written = {{"a.png", 'l'}}},
+        {.name = "another picture under the same name",
+         .args = {"--batch", "--force", "a.icn", "a.cia"},
+         .status = 3,
+         .err = "Not replacing a.png: written from a.icn in this run.\n",
          .written = {{"a.png", 'l'}}},
         // What worked before keeps its meaning.
         {.name = "lone --batch is an input", .args = {"--batch"}, .status = 2, .out = "Could not open --batch.\n"},
@@ -276,11 +311,19 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
          .status = 0,
          .written = {{"coll/B.png", 'l'}, {"coll/a.png", 'l'}, {"coll/sub/c.png", 'l'}, {"coll/sub/deeper/d.png", 'l'}},
          .absent = {"coll/notes.png", "coll/x.png", "linked/e.png"}},
-        {.name = "into a folder, a collision across folders",
+        // Its subfolders mirrored; a collision across folders named.
+        {.name = "into a folder",
          .args = {"--batch", "--into", "out", "--into", "pngs/", "coll", "other"},
          .status = 3,
          .err = "Not replacing pngs/a.png: written from coll/a.icn in this run.\n",
-         .written = {{"pngs/B.png", 'l'}, {"pngs/a.png", 'l'}, {"pngs/c.png", 'l'}, {"pngs/d.png", 'l'}}},
+         .written = {{"pngs/B.png", 'l'}, {"pngs/a.png", 'l'}, {"pngs/sub/c.png", 'l'}, {"pngs/sub/deeper/d.png", 'l'}},
+         .absent = {"out"}},
+        {.name = "into a new folder and its missing parents",
+         .args = {"--batch", "--into", "new/media/covers", "coll/sub", "a.icn"},
+         .status = 0,
+         .written = {{"new/media/covers/c.png", 'l'},
+                     {"new/media/covers/deeper/d.png", 'l'},
+                     {"new/media/covers/a.png", 'l'}}},
         {.name = "-- before an input named like an option",
          .args = {"--batch", "--", "--into"},
          .status = 0,
@@ -290,15 +333,46 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
          .status = 1,
          .err = "Invalid thumbnail size 0.\n"},
         {.name = "no folder", .args = {"--batch", "--into"}, .status = 1, .err = "--into needs a folder.\n"},
+        {.name = "an option for a folder",
+         .args = {"--batch", "--into", "--size", "256", "a.icn"},
+         .status = 1,
+         .err = "--into needs a folder, not --size.\n"},
+        {.name = "--retroarch without --into",
+         .args = {"--batch", "--retroarch", "a.icn"},
+         .status = 1,
+         .err = "--retroarch needs --into DIR.\n"},
         {.name = "a file as the folder",
          .args = {"--batch", "--into", "a.icn", "a.icn"},
          .status = 1,
          .err = "a.icn is not a folder.\n"},
         {.name = "a folder that cannot be made",
-         .args = {"--batch", "--into", "missing/out", "a.icn"},
+         .args = {"--batch", "--into", "a.icn/out", "a.icn"},
          .status = 2,
-         .err = "Could not make the folder missing/out" + NO_SUCH},
+         .err = std::string("Could not make the folder a.icn/out: ") + strerror(ENOTDIR) + "\n"},
     };
+    if (have_symlinks) {
+        cases.push_back({.name = "a link kept",
+                         .args = {"--batch", "--verbose", "link.icn"},
+                         .status = 4,
+                         .err = "Kept link.png: it is a symbolic link.\n"
+                                "Kept 1 existing file that differs; --force replaces it.\n"});
+    }
+#ifndef _WIN32
+    ASSERT_EQ(0, mkfifo((dir + "/fifo.png").c_str(), 0600));
+    cases.push_back({.name = "a FIFO kept",
+                     .args = {"--batch", "--verbose", "fifo.icn"},
+                     .status = 4,
+                     .err = "Kept fifo.png: it is not a regular file.\n"
+                            "Kept 1 existing file that differs; --force replaces it.\n"});
+    // RetroArch's names, straight in the folder: each of & * : ` < > ? \ |
+    // made '_' (a '/' cannot be in a file's name).
+    MakeDir(dir + "/special");
+    write("special/M&a*r:i`o <L>u?i\\g|i.v1.3ds", icn);
+    cases.push_back({.name = "--retroarch",
+                     .args = {"--batch", "--into", "ra", "--retroarch", "special", "coll/sub/deeper"},
+                     .status = 0,
+                     .written = {{"ra/M_a_r_i_o _L_u_i_g_i.v1.png", 'l'}, {"ra/d.png", 'l'}}});
+#endif
     MakeDir(dir + "/coll");
     MakeDir(dir + "/coll/sub");
     MakeDir(dir + "/coll/sub/deeper");
@@ -306,10 +380,15 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
     MakeDir(dir + "/pngs");
     MakeDir(dir + "/linked");
     for (const char* name : {"coll/a.icn", "coll/B.ICN", "coll/x.app", "coll/sub/c.icn", "coll/sub/deeper/d.smdh",
-                             "other/a.icn", "linked/e.icn", "--into"}) {
+                             "linked/e.icn", "--into", "old.icn", "same.icn", "hard.icn", "link.icn", "fifo.icn"}) {
         write(name, icn);
     }
+    const std::vector<uint8_t> other_icn = MakeIcn(PatternPixels(24, 5), PatternPixels(48, 6));
+    write("other/a.icn", other_icn);
+    write("a.3dsx", Wrap3dsx(icn));
+    write("a.cia", WrapCia(WrapNcch(other_icn, true), other_icn, false));
     write("coll/notes.txt", {'x'});
+    ASSERT_EQ(0, run({"-i", "a.icn", "-l", "same.png"}).status);
     if (have_symlinks) {
         std::error_code error;
         std::filesystem::create_directory_symlink("../linked", dir + "/coll/link", error);
@@ -317,7 +396,16 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
     for (const CliCase& c : cases) {
         expect_case(c);
         RemoveTree(dir + "/a.png");
+        write("old.png", OLD);
     }
+    // The same command again over its own PNGs: quiet, nothing rewritten.
+    TreeSnapshot first = SnapshotTree(dir);
+    std::filesystem::file_time_type written = std::filesystem::last_write_time(dir + "/pngs/sub/c.png");
+    ProcessResult again = run({"--batch", "--into", "pngs", "coll"});
+    EXPECT_EQ(0, again.status);
+    EXPECT_EQ("", again.out + again.err);
+    EXPECT_EQ(first, SnapshotTree(dir));
+    EXPECT_EQ(written, std::filesystem::last_write_time(dir + "/pngs/sub/c.png"));
     // A folder made for the PNGs; at a size, the picture of --thumbnail.
     ProcessResult made = run({"--batch", "--size", "256", "--into", "new", "a.icn", "coll/sub"});
     EXPECT_EQ(0, made.status) << made.out << made.err;
@@ -326,7 +414,7 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheHighestStatus)
     }
     RemoveTree(dir + "/new");
     for (const auto& [size, side] : std::vector<std::pair<const char*, size_t>>{{"24", 24}, {"47", 24}, {"48", 48}}) {
-        ASSERT_EQ(0, run({"--batch", "--size", size, "a.icn"}).status) << size;
+        ASSERT_EQ(0, run({"--batch", "--force", "--size", size, "a.icn"}).status) << size;
         EXPECT_EQ(ExpectedImage(side == 24 ? small : large), DecodePngFile(dir + "/a.png").rgba) << size;
     }
     RemoveTree(dir + "/a.png");
@@ -688,6 +776,7 @@ TEST_F(CommandLine, BatchOnSeveralWorkersGivesWhatOneGives)
     const char* setting = getenv("GALLIVOX_JOBS");
     const std::string before = setting != nullptr ? setting : "";
     std::vector<std::string> args = {"--batch"};
+    const std::vector<uint8_t> other = MakeIcn(PatternPixels(24, 5), PatternPixels(48, 6));
     for (int i = 0; i < 48; i++) {
         std::string name = "m" + std::to_string(i);
         switch (i % 6) {
@@ -701,10 +790,14 @@ TEST_F(CommandLine, BatchOnSeveralWorkersGivesWhatOneGives)
             args.push_back(name + ".missing");  // cannot be opened
             break;
         case 3:
-            write(name + ".3dsx", Wrap3dsx(icn));  // then the same PNG name again
+            write(name + ".3dsx", Wrap3dsx(icn));  // then the same PNG name, another picture
             args.push_back(name + ".3dsx");
             name += ".cia";
-            write(name, WrapCia(WrapNcch(icn, true), icn, false));
+            write(name, WrapCia(WrapNcch(other, true), other, false));
+            break;
+        case 4:
+            write(name + ".png", OLD);  // kept
+            write(name + ".icn", icn);
             break;
         default:
             write(name + ".icn", icn);
@@ -713,8 +806,9 @@ TEST_F(CommandLine, BatchOnSeveralWorkersGivesWhatOneGives)
     }
     set_workers("1");
     ProcessResult one = run(args);
-    EXPECT_EQ(3, one.status);
+    EXPECT_EQ(2, one.status);
     EXPECT_NE(std::string::npos, one.err.find(Native("Not replacing m3.png: written from m3.3dsx in this run.\n")));
+    EXPECT_NE(std::string::npos, one.err.find(Native("Kept 8 existing files that differ;")));
     for (const char* workers : {"2", "5", "48", "5", "3", "2", "7", "5"}) {
         set_workers(workers);
         ProcessResult several = run(args);
