@@ -262,11 +262,21 @@ static void print_help()
           "  gallivox -i FILE -l LARGE.png -s SMALL.png\n"
           "                            the 48x48 and 24x24 icons (-l, -s or both)\n"
           "  gallivox FILE             the large icon, beside FILE as NAME.png\n"
-          "  gallivox --batch [--into DIR] [--size N] [--] FILE-OR-FOLDER...\n"
+          "  gallivox --batch [OPTION]... [--] FILE-OR-FOLDER...\n"
           "                            each FILE as by the form above, in one process; a\n"
-          "                            folder stands for its files, --into DIR writes the\n"
-          "                            PNGs there, --size N at the size of --thumbnail N\n"
-          "  gallivox --info FILE...   titles, ratings, regions and flags, as JSON\n"
+          "                            folder stands for its files. A file already at a\n"
+          "                            PNG's name is left as it is: done where it holds the\n"
+          "                            same picture, else kept (one line counts them).\n"
+          "                            Options, anywhere before --:\n"
+          "      --into DIR            the PNGs in DIR (made as needed), each folder named\n"
+          "                            mirrored below it\n"
+          "      --retroarch           with --into: every PNG straight in DIR, named as\n"
+          "                            RetroArch looks for it (&*/:`<>?\\| become _)\n"
+          "      --size N              the picture of --thumbnail N\n"
+          "      --force               replace the existing files that differ\n"
+          "      --verbose             name each existing file kept, and why\n"
+          "  gallivox --info FILE-OR-FOLDER...\n"
+          "                            titles, ratings, regions and flags, as JSON\n"
           "  gallivox --thumbnail SIZE FILE OUTPUT\n"
           "                            a thumbnail of at most SIZE pixels a side (1 to 4096):\n"
           "                            the icon enlarged, pixels kept sharp\n"
@@ -278,9 +288,12 @@ static void print_help()
           "     damaged\n"
           "  2  an input cannot be opened or read\n"
           "  3  an icon was not written, or a file's titles cannot be read\n"
-          "  With --batch and --info, the highest status of all the files.\n"
+          "  4  with --batch: existing files that differ were kept; all else was done\n"
+          "  With --batch and --info, the gravest status of all the files, in the order\n"
+          "  2, 3, 1, 4, 0.\n"
           "\n"
-          "See the manual page, gallivox(1), for every message and example.\n",
+          "See the manual page, gallivox(1), for every message, and the guide,\n" GALLIVOX_GUIDE
+          ", for examples and recipes.\n",
           stdout);
 }
 

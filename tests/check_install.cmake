@@ -13,7 +13,8 @@ file(MAKE_DIRECTORY "${SCRATCH}")
 set(prefix "${SCRATCH}/prefix")
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
-foreach(installed bin/gallivox share/man/man1/gallivox.1 share/thumbnailers/gallivox.thumbnailer)
+foreach(installed bin/gallivox share/man/man1/gallivox.1 share/thumbnailers/gallivox.thumbnailer
+                  share/doc/gallivox/README.md)
   if(NOT EXISTS "${prefix}/${installed}")
     message(FATAL_ERROR "the install is missing ${installed}")
   endif()

@@ -380,8 +380,8 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
     EXPECT_EQ(0, help.status);
     EXPECT_EQ("", help.err);
     for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png\n", "gallivox FILE ",
-                             "--batch [--into DIR] [--size N] [--] FILE-OR-FOLDER...", "--info FILE...", "3DSX", "CIA",
-                             "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
+                             "--batch [OPTION]... [--] FILE-OR-FOLDER...", "--force", "--info FILE-OR-FOLDER...",
+                             "3DSX", "CIA", "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
     }
     const CliCase cases[] = {

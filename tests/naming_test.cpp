@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "batch_inputs.h"
+#include "job.h"
 #include "utils.h"
 
 namespace {
@@ -107,4 +109,49 @@ TEST(AppendFilextention, NullPointersAreAMemoryErrorAndLeaveTheBufferAlone)
     testing::internal::CaptureStdout();
     EXPECT_EQ(1, append_filextention(nullptr, 8, "icon.icn", ".png"));
     EXPECT_EQ("[!] Memory Error\n", testing::internal::GetCapturedStdout());
+}
+
+// The PNG names of a batch under --into: mirrored, or by RetroArch's rule;
+// and the names that a Windows file system cannot hold, refused with
+// status 3 rather than written under another name.
+TEST(BatchPngName, MirrorsRetroArchAndWindowsRules)
+{
+    struct Row {
+        const char* below;
+        int retroarch;
+        int windows_names;
+        int status;
+        const char* png;
+    };
+    const Row rows[] = {
+        {"Homebrew/Timer.3ds", 0, 0, 0, "OUT/Homebrew/Timer.png"},
+        {"Timer", 0, 0, 0, "OUT/Timer.png"},
+        {"Homebrew/Mario & Luigi: <x>?.v2.3ds", 1, 0, 0, "OUT/Mario _ Luigi_ _x__.v2.png"},
+        {"a`b*c|d\\e.cia", 1, 1, 0, "OUT/a_b_c_d_e.png"},
+        {"Demos./Timer.3ds", 0, 0, 0, "OUT/Demos./Timer.png"},
+        {"Demos./Timer.3ds", 0, 1, 3, ""},
+        {"Demos /Timer.3ds", 0, 1, 3, ""},
+        {"say \"hi\".3ds", 1, 1, 3, ""},
+        {"a:b.3ds", 0, 1, 3, ""},
+        {"tab\there.3ds", 0, 1, 3, ""},
+        {"con.3ds", 0, 1, 3, ""},
+        {"sub/LPT1.x.3ds", 0, 1, 3, ""},
+        {"COM10.3ds", 0, 1, 0, "OUT/COM10.png"},
+        {"CONSOLE.3ds", 0, 1, 0, "OUT/CONSOLE.png"},
+        {"Demos/Timer.3ds", 0, 1, 0, "OUT/Demos/Timer.png"},
+    };
+    for (const Row& row : rows) {
+        BatchOptions options = {"OUT", 0, 0, 0, row.retroarch, row.windows_names};
+        BatchInput input = {std::string("ROMS/") + row.below, row.below, 0};
+        char png[DERIVED_NAME_SIZE] = {0};
+        testing::internal::CaptureStderr();
+        int status = BatchPngName(&options, &input, png, 0);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(row.status, status) << row.below;
+        if (status == 0) {
+            EXPECT_EQ(row.png, std::string(png)) << row.below;
+        } else {
+            EXPECT_EQ(0u, said.find(std::string("Could not write ") + png + ": ")) << said;
+        }
+    }
 }

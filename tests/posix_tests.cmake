@@ -44,6 +44,12 @@ function(gallivox_add_tests)
             -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.icn -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
   set_tests_properties(install_and_run PROPERTIES RUN_SERIAL TRUE)
 
+  # README's launcher recipes, as printed there, on a fresh home laid out as
+  # each launcher's documentation describes.
+  add_test(NAME launcher_recipes
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/recipes_test.sh $<TARGET_FILE:gallivox>
+            ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/samples/sample.icn)
+
   # What a run leaves on disk when killed at each system call, when calls fail,
   # when runs race on one name, in a read-only directory, and from a pipe; and
   # a batch of 2,000 files with room for 32 descriptors.

@@ -36,6 +36,8 @@ done
 apt-get install -y "$deb" "$deb_kde"
 "obj-$(dpkg-architecture -qDEB_HOST_MULTIARCH)/make_sample_icn" "$scratch/drawn.icn"
 (cd "$scratch" && gallivox -i drawn.icn -s s.png -l l.png && gallivox --batch drawn.icn) || fail "gallivox failed"
+[ -f /usr/share/doc/gallivox/README.md ] || fail "the guide is not installed"
+gallivox --help | grep -q -F /usr/share/doc/gallivox/README.md || fail "--help does not name the guide"
 for png in s.png l.png drawn.png; do
     [ "$(head -c 8 "$scratch/$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
 done
