@@ -44,7 +44,20 @@ least_on_cores() {
     wait
 }
 
+# cpu_into FILE COMMAND...: appends the CPU time (user and system) of COMMAND
+# in µs to FILE.
+cpu_into() {
+    local log=$1 TIMEFORMAT='%3U %3S'
+    shift
+    { time "$@" > /dev/null 2>&1; } 2> "$scratch/cpu"
+    awk '{ printf "%d\n", ($1 + $2) * 1000000 }' "$scratch/cpu" >> "$scratch/$log"
+}
+
 for ((round = 0; round < rounds; round++)); do
+    # A first run on one worker, then the same command over its own PNGs.
+    rm -f "$scratch"/icns/*.png
+    cpu_into first env GALLIVOX_JOBS=1 "$tool" --batch "$scratch"/icns/*.icn
+    cpu_into again env GALLIVOX_JOBS=1 "$tool" --batch "$scratch"/icns/*.icn
     time_into cores "$tool" --batch "$scratch"/icns/*.icn
     time_into batch env GALLIVOX_JOBS=1 "$tool" --batch "$scratch"/icns/*.icn
     time_into least "$least" "$scratch"/icns/*.icn
@@ -61,6 +74,8 @@ batch=$(median "$scratch/batch")
 least=$(median "$scratch/least")
 split=$(median "$scratch/split")
 loop=$(median "$scratch/loop")
+first=$(median "$scratch/first")
+again=$(median "$scratch/again")
 echo "files: $files, rounds: $rounds, interleaved, in $(df --output=fstype "$scratch" | tail -1) on $(nproc) cores; medians:"
 awk -v c="$cores" -v b="$batch" -v l="$least" -v s="$loop" -v p="$split" 'BEGIN {
     printf "--batch, all cores:%8.1f ms   (against the least run: %.2f, target at most 0.6 on a tmpfs)\n", c / 1000, c / l
@@ -68,6 +83,10 @@ awk -v c="$cores" -v b="$batch" -v l="$least" -v s="$loop" -v p="$split" 'BEGIN 
     printf "least run:         %8.1f ms   (1 worker / least run: %.2f, target at most 1.15)\n", l / 1000, b / l
     printf "least run split:   %8.1f ms   (one process a core; against the least run: %.2f)\n", p / 1000, p / l
     printf "shell loop:        %8.1f ms   (shell loop / --batch: %.1f, target at least 12)\n", s / 1000, s / b
+}'
+awk -v f="$first" -v a="$again" 'BEGIN {
+    printf "CPU time, 1 worker: first run %.1f ms, again over its own PNGs %.1f ms (%.2f, target at most 0.5)\n",
+        f / 1000, a / 1000, a / f
 }'
 if [ -x /usr/bin/time ]; then
     rm -f "$scratch"/icns/*.png
