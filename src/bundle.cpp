@@ -20,6 +20,7 @@ struct MemberAnswer {
 };
 
 struct BundleWalk {
+    WalkStep walk_file;            // the dispatcher's walk of a member's file
     uint8_t head[WALK_HEAD_SIZE];  // the bundle's first bytes: the walk's head is each member's in turn
     size_t head_size;
     MemberLayerState archive;
@@ -81,7 +82,7 @@ static MemberKind walk_member(WalkInput* input, SmdhLocation* location, BundleWa
     *status = WalkReadHead(input, location);
     if (*status == WALK_FOUND) {
         input->members_only = 1;
-        *status = WalkLocateFile(input, location);
+        *status = bundle->walk_file(input, location);
         input->members_only = 0;
     }
     location->member = bundle->member.name;
@@ -118,13 +119,14 @@ static WalkStatus answer_at_end(WalkInput* input, SmdhLocation* location, Bundle
     return WALK_NO_ICON;
 }
 
-WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location)
+WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location, WalkStep walk_file)
 {
     BundleWalk* bundle = static_cast<BundleWalk*>(calloc(1, sizeof(BundleWalk)));
     if (bundle == nullptr) {
         location->error = ENOMEM;
         return WALK_UNREADABLE;
     }
+    bundle->walk_file = walk_file;
     input->bundle = bundle;
     bundle->head_size = input->head_size;
     memcpy(bundle->head, input->head, input->head_size);

@@ -4,7 +4,7 @@
 #ifndef GALLIVOX_BUNDLE_H
 #define GALLIVOX_BUNDLE_H
 
-#include "container.h"
+#include "walk.h"
 
 // Walks the bundle whose head (a tar header first) the walk has read: the
 // first member that is an NCSD or an NCCH, told by its own bytes, walked as
@@ -12,8 +12,9 @@
 // holds an icon (its SMDH read already), or else the first CIA member's
 // answer; WALK_NO_ICON for a bundle with no member of those kinds. Damage
 // to the archive's headers is WALK_DAMAGED. `location->member` names the
-// member walked.
-WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location);
+// member walked. Each member's file is walked by `walk_file`, which tells
+// its format.
+WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location, WalkStep walk_file);
 
 // Releases what the bundle's walk allocated; nothing for any other file.
 void EndBundleWalk(WalkInput* input);

@@ -5,6 +5,7 @@
 #include "cipher_layer.h"
 #include "crypto.h"
 #include "ds_banner.h"
+#include "ds_rom.h"
 #include "ncch.h"
 #include "utils.h"
 
@@ -272,7 +273,7 @@ static WalkStatus cia_content_0(WalkInput* input, SmdhLocation* location, uint64
         if (input->identity != nullptr) {
             DsRomIdentity(header, sizeof header, input->identity, 0);
         }
-        return WalkDsRomBanner(location, content, header);
+        return DsRomBannerPlace(location, content, header);
     }
     if (!NcchHasMagic(header)) {
         return WALK_NO_ICON;

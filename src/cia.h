@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container.h"
+#include "walk.h"
 
 // Whether the `size` bytes at `head` begin as every real CIA does.
 int CiaHasStart(const uint8_t* head, size_t size);

@@ -102,20 +102,8 @@ static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLoca
 // that can be read where it is.
 static int walk_to_smdh(const Job* job, WalkInput* walk, OpenedInput* opened)
 {
-    SmdhLocation* location = &opened->location;
-    WalkStatus status = LocateSmdh(walk, location);
-    if (status == WALK_FOUND && location->format == FORMAT_SMDH && location->compression == nullptr &&
-        walk->file->seekable) {
-        return EXIT_DONE;
-    }
-    if (status == WALK_FOUND) {
-        status = ReadSmdh(walk, location, opened->smdh, &opened->smdh_size);
-    }
-    if (status != WALK_FOUND) {
-        return report_walk_failure(job, status, location);
-    }
-    opened->in_memory = 1;
-    return EXIT_DONE;
+    WalkStatus status = WalkToSmdh(walk, &opened->location, opened->smdh, &opened->smdh_size, 1, &opened->in_memory);
+    return status == WALK_FOUND ? EXIT_DONE : report_walk_failure(job, status, &opened->location);
 }
 
 // Finds the SMDH of the open input (see OpenedInput).

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container.h"
+#include "walk.h"
 
 // Bytes of an NCCH (or NCSD) header, and where its magic lies.
 const size_t NCCH_HEADER_SIZE = 0x200;

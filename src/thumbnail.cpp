@@ -106,10 +106,8 @@ unsigned ThumbnailOfLayer(ByteLayer* source, KeyRing* keys, unsigned size, uint8
     unsigned result = BeginWalkOn(&walk, source) == 0 ? ICON_OK : ICON_READ_ERROR;
     if (result == ICON_OK) {
         walk.keys = keys;
-        WalkStatus status = LocateSmdh(&walk, &location);
-        if (status == WALK_FOUND) {
-            status = ReadSmdh(&walk, &location, smdh, &smdh_size);
-        }
+        int in_memory = 0;
+        WalkStatus status = WalkToSmdh(&walk, &location, smdh, &smdh_size, 0, &in_memory);
         result = status == WALK_FOUND        ? ICON_OK
                  : status == WALK_UNREADABLE ? ICON_READ_ERROR + static_cast<unsigned>(location.error)
                                              : THUMBNAIL_NO_ICON;
