@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "job.h"
+#include "picture.h"
 #include "platform.h"
-#include "thumbnail.h"
 #include "utils.h"
 
 // The extensions taken from a folder, in any case; .app and .bin are too

@@ -4,19 +4,9 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "picture.h"
 #include "platform.h"
-#include "thumbnail.h"
 #include "utils.h"
-
-const IconSlot SLOTS[SLOT_COUNT] = {
-    {"small", SMALL_ICON_OFFSET, SMALL_ICON_SIDE},
-    {"large", LARGE_ICON_OFFSET, LARGE_ICON_SIDE},
-};
-
-size_t SlotEnd(Slot slot)
-{
-    return static_cast<size_t>(SLOTS[slot].offset) + 2 * static_cast<size_t>(SLOTS[slot].side * SLOTS[slot].side);
-}
 
 int GraverStatus(int a, int b)
 {
@@ -203,6 +193,23 @@ static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
                                                                  place->side, job->mode)
                                               : ConvertIcon(opened->file, output, place->offset, place->side);
     return ReportIconStatus(job, slot, output, status);
+}
+
+int WritePicture(const Job* job, OpenedInput* opened, unsigned size, unsigned mode)
+{
+    int status = LoadSmdh(job, opened);
+    if (status != EXIT_DONE) {
+        return status;
+    }
+    const char* output = job->outputs[SLOT_LARGE];
+    unsigned side = 0;
+    uint8_t* picture = nullptr;
+    unsigned result = ThumbnailPicture(opened->smdh, opened->smdh_size, opened->location.banner, size, &picture, &side);
+    if (result == ICON_OK) {
+        result = WritePng(output, picture, side, mode);
+    }
+    free(picture);
+    return ReportIconStatus(job, SLOT_LARGE, output, result);
 }
 
 int RunJob(const Job* job)

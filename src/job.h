@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "container.h"
+#include "icon.h"
 #include "keys.h"
-#include "main.h"
 #include "png_writer.h"
 
 // Exit statuses of the process.
@@ -30,20 +30,6 @@ int GraverStatus(int a, int b);
 
 // Room for the name of a PNG derived from its input's.
 const size_t DERIVED_NAME_SIZE = 1024;
-
-// The two icon slots, in the order they are written.
-enum Slot { SLOT_SMALL, SLOT_LARGE, SLOT_COUNT };
-
-struct IconSlot {
-    const char* name;
-    int32_t offset;  // of the icon block from the start of the SMDH
-    int32_t side;
-};
-
-extern const IconSlot SLOTS[SLOT_COUNT];
-
-// Where a slot's icon block ends, from the start of the SMDH.
-size_t SlotEnd(Slot slot);
 
 // One input and what to write from it. The paths point into the argument
 // vector or a derived-name buffer. `line_end` ends the one message that has
@@ -108,6 +94,13 @@ int CheckOutputsSpareInput(FILE* input, const Job* job);
 // only where the job is verbose); returns the exit status it gives:
 // EXIT_DONE, EXIT_KEPT or EXIT_ICON_FAILED.
 int ReportIconStatus(const Job* job, Slot slot, const char* output, unsigned status);
+
+// Writes the picture of a thumbnail of `size` of the opened input to the
+// job's large output, as `mode` says: the large icon enlarged by the largest
+// whole factor that fits, or below the large icon's side the small icon as
+// it is; where the large icon is cut short, the small one enlarged. Returns
+// EXIT_DONE, or the status after saying why not (see ReportIconStatus).
+int WritePicture(const Job* job, OpenedInput* opened, unsigned size, unsigned mode);
 
 // Runs the job from opening its input to its last PNG; returns its status
 // (EXIT_KEPT where outputs were kept and nothing else failed).

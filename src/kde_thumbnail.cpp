@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "main.h"
+#include "icon_status.h"
+#include "picture.h"
 #include "stream_layer.h"
-#include "thumbnail.h"
 
 class GallivoxThumbnail : public KIO::ThumbnailCreator {
     Q_OBJECT

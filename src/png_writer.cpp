@@ -7,7 +7,7 @@
 
 #include <lodepng.h>
 
-#include "main.h"
+#include "icon_status.h"
 #include "platform.h"
 #ifdef GALLIVOX_PNG_ENCODER
 #include "png_encoder.h"

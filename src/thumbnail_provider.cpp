@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "icon_status.h"
 #include "istream_layer.h"
 #include "keys.h"
-#include "main.h"
-#include "thumbnail.h"
+#include "picture.h"
 
 const wchar_t* const PROVIDER_EXTENSIONS[] = {L".icn", L".smdh", L".3dsx", L".cia",  L".3ds",   L".cci", L".cxi",
                                               L".cfa", L".zcia", L".zcci", L".zcxi", L".z3dsx", L".nds", L".dsi",

@@ -10,9 +10,9 @@
 
 #include "deflate.h"
 #include "main.h"
+#include "picture.h"
 #include "png_encoder.h"
 #include "support.h"
-#include "thumbnail.h"
 
 namespace {
 
