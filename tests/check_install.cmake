@@ -14,7 +14,7 @@ set(prefix "${SCRATCH}/prefix")
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 foreach(installed bin/gallivox share/man/man1/gallivox.1 share/thumbnailers/gallivox.thumbnailer
-                  share/doc/gallivox/README.md)
+                  share/doc/gallivox/README.md share/doc/gallivox/docs/usage.md)
   if(NOT EXISTS "${prefix}/${installed}")
     message(FATAL_ERROR "the install is missing ${installed}")
   endif()

@@ -11,10 +11,14 @@ source_dir=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 (cd "$scratch" && cmake -E tar xf "$zip")
-# Exactly these five files, no more and no fewer.
+# Exactly these five files and the reference's folder, no more and no fewer;
+# every page of the reference that README links to.
 # shellcheck disable=SC2012 # the names are the zip's, plain and known
 held=$(cd "$scratch" && ls -A | LC_ALL=C sort | tr '\n' ' ')
-[ "$held" = "LICENSE.txt README-Windows.txt README.md gallivox.exe gallivox_thumbnail.dll " ] || { echo "FAIL: the zip holds $held"; exit 1; }
+[ "$held" = "LICENSE.txt README-Windows.txt README.md docs gallivox.exe gallivox_thumbnail.dll " ] || { echo "FAIL: the zip holds $held"; exit 1; }
+grep -o '](docs/[a-z]*\.md' "$scratch/README.md" | sed 's/^](//' | sort -u | while read -r page; do
+    [ -f "$scratch/$page" ] || { echo "FAIL: the zip lacks $page"; exit 1; }
+done
 cp "$source_dir/samples/sample.icn" "$scratch/sample.icn"
 (cd "$scratch" && "$wine" gallivox.exe -i sample.icn -s small.png -l large.png)
 cmp "$scratch/small.png" "$source_dir/samples/sample_small.png"

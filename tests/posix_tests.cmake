@@ -44,6 +44,10 @@ function(gallivox_add_tests)
             -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.icn -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
   set_tests_properties(install_and_run PROPERTIES RUN_SERIAL TRUE)
 
+  # README and docs/: every link leads somewhere, and How it works lists the
+  # modules by the floors their includes make.
+  add_test(NAME docs_hold_together COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_docs.py ${PROJECT_SOURCE_DIR})
+
   # README's launcher recipes, as printed there, on a fresh home laid out as
   # each launcher's documentation describes.
   add_test(NAME launcher_recipes

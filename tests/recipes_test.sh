@@ -21,7 +21,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # The recipe of README whose command line holds $1, as printed there.
 recipe() {
     local line
-    line=$(grep -E '^ +gallivox --batch ' "$readme" | grep -F -- "$1")
+    line=$(sed -n '/^## Collections for your launcher/,/^## [^C]/p' "$readme" | grep -E '^ +gallivox --batch ' |
+        grep -F -- "$1")
     if [ -z "$line" ] || [ "$(printf '%s\n' "$line" | wc -l)" != 1 ]; then
         fail "README has no single recipe with $1"
     fi

@@ -7,7 +7,8 @@
 # /etc/apt/sources.list.d/gallivox-deb-src.*.
 # With --release, also makes build-windows/gallivox-VERSION-windows-x64.zip:
 # the stripped gallivox.exe and gallivox_thumbnail.dll (Explorer's thumbnail
-# provider), README.md, LICENSE.txt and README-Windows.txt.
+# provider), README.md and docs/ (the guide and its reference), LICENSE.txt and
+# README-Windows.txt.
 set -eu
 cd "$(dirname "$0")/.."
 build="build-windows"
@@ -86,10 +87,12 @@ if [ "$release" = yes ]; then
     x86_64-w64-mingw32-strip -o "$stage/gallivox.exe" "$build/gallivox.exe"
     x86_64-w64-mingw32-strip -o "$stage/gallivox_thumbnail.dll" "$build/gallivox_thumbnail.dll"
     cp README.md "$stage/README.md"
+    mkdir "$stage/docs"
+    cp docs/*.md "$stage/docs/"
     # Text files with CR LF, as Windows' own editors expect.
     sed 's/$/\r/' LICENSE > "$stage/LICENSE.txt"
     sed 's/$/\r/' windows/README-Windows.txt > "$stage/README-Windows.txt"
-    (cd "$stage" && cmake -E tar cf "../$zip" --format=zip gallivox.exe gallivox_thumbnail.dll README.md LICENSE.txt \
-        README-Windows.txt)
+    (cd "$stage" && cmake -E tar cf "../$zip" --format=zip gallivox.exe gallivox_thumbnail.dll README.md docs \
+        LICENSE.txt README-Windows.txt)
     echo "release: $build/$zip"
 fi
