@@ -122,7 +122,9 @@ static void expand_folder(const std::string& folder, const std::string& below, s
               [](const PlatformEntry& a, const PlatformEntry& b) { return a.name < b.name; });
     std::string prefix = folder.back() == '/' || folder.back() == '\\' ? folder : folder + "/";
     for (const PlatformEntry& entry : entries) {
-        if (!entry.is_folder && has_extension_read(entry.name)) {
+        // Never a FIFO, socket or device, whatever its name: a FIFO that no
+        // one writes to would hold the batch for ever.
+        if (entry.is_regular && has_extension_read(entry.name)) {
             inputs->push_back(BatchInput{prefix + entry.name, below + entry.name, 0});
         }
     }
@@ -133,10 +135,11 @@ static void expand_folder(const std::string& folder, const std::string& below, s
     }
 }
 
-// The file's own name in `path`: after its last '/' or '\'.
+// The file's own name in `path`: after its last folder separator (a '\' is
+// one on Windows only; elsewhere it is a character of a name).
 static std::string file_name(const std::string& path)
 {
-    size_t slash = path.find_last_of("/\\");
+    size_t slash = path.find_last_of(platform_folder_separators());
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -108,13 +108,17 @@ std::string platform_config_path(const char* folder, const char* name);
 // An entry of a folder: its name, and what it is.
 struct PlatformEntry {
     std::string name;
-    int is_folder;  // a folder, or a link to one
-    int is_link;    // a symbolic link (or, on Windows, another reparse point)
+    int is_folder;   // a folder, or a link to one
+    int is_link;     // a symbolic link (or, on Windows, another reparse point)
+    int is_regular;  // a regular file, or a link to one: no FIFO, socket or device
 };
 
 // Stores the entries of the folder `path` (but "." and "..") in `entries`,
 // in no particular order. Returns 0, or the errno value of the failure.
 int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries);
+
+// The characters that part a path's folders: "/" here, "/\\" on Windows.
+const char* platform_folder_separators();
 
 // Returns 1 when `path` names a folder (through links), else 0.
 int platform_is_folder(const char* path);

@@ -476,19 +476,27 @@ int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries)
         // The entry's type where the file system gives it, else its status.
         int is_link = entry->d_type == DT_LNK;
         int is_folder = entry->d_type == DT_DIR;
+        int is_regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN || is_link) {
             std::string full = prefix + entry->d_name;
             struct stat own;
             struct stat target;
             is_link = lstat(full.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
-            is_folder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+            int found = stat(full.c_str(), &target) == 0;
+            is_folder = found && S_ISDIR(target.st_mode);
+            is_regular = found && S_ISREG(target.st_mode);
         }
-        entries->push_back(PlatformEntry{entry->d_name, is_folder, is_link});
+        entries->push_back(PlatformEntry{entry->d_name, is_folder, is_link, is_regular});
         errno = 0;
     }
     int error = errno;
     closedir(folder);
     return error;
+}
+
+const char* platform_folder_separators()
+{
+    return "/";
 }
 
 int platform_is_folder(const char* path)

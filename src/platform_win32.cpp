@@ -473,11 +473,17 @@ int platform_list_folder(const char* path, std::vector<PlatformEntry>* entries)
         }
         int is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         int is_link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        entries->push_back(PlatformEntry{narrow_name(found.cFileName), is_folder, is_link});
+        // A folder holds no devices or pipes on Windows: what is no folder is a file.
+        entries->push_back(PlatformEntry{narrow_name(found.cFileName), is_folder, is_link, !is_folder});
     } while (FindNextFileW(search, &found));
     int error = GetLastError() == ERROR_NO_MORE_FILES ? 0 : last_error();
     FindClose(search);
     return error;
+}
+
+const char* platform_folder_separators()
+{
+    return "/\\";
 }
 
 int platform_is_folder(const char* path)

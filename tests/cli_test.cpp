@@ -366,6 +366,23 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheGravestStatus)
                             "Kept 1 existing file that differs; --force replaces it.\n"});
     // RetroArch's names, straight in the folder: each of & * : ` < > ? \ |
     // made '_' (a '/' cannot be in a file's name).
+    // A FIFO in a folder, named like an input, is passed over: nothing waits for it.
+    MakeDir(dir + "/fifos");
+    write("fifos/a.icn", icn);
+    write("fifos/c.icn", icn);
+    ASSERT_EQ(0, mkfifo((dir + "/fifos/b.icn").c_str(), 0600));
+    cases.push_back({.name = "a FIFO in a folder",
+                     .args = {"--batch", "fifos"},
+                     .status = 0,
+                     .written = {{"fifos/a.png", 'l'}, {"fifos/c.png", 'l'}},
+                     .absent = {"fifos/b.png"}});
+    // A '\\' is a character of a name here: the name is not cut at it.
+    write("x\\y.icn", icn);
+    cases.push_back({.name = "a backslash in a name",
+                     .args = {"--batch", "--into", "pngs", "x\\y.icn"},
+                     .status = 0,
+                     .written = {{"pngs/x\\y.png", 'l'}},
+                     .absent = {"pngs/y.png"}});
     MakeDir(dir + "/special");
     write("special/M&a*r:i`o <L>u?i\\g|i.v1.3ds", icn);
     cases.push_back({.name = "--retroarch",
