@@ -98,7 +98,9 @@ static std::vector<std::string> lines_of(const std::string& text)
 // format, where there are sections (:NAME), only those of :AES count.
 static void parse(const std::string& text, KeySet* set)
 {
-    std::vector<std::string> lines = lines_of(text);
+    // A byte-order mark, as Windows' editors save UTF-8, is no part of line 1.
+    const bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::vector<std::string> lines = lines_of(marked ? text.substr(3) : text);
     int emulator_sections = 0;
     set->ini = 0;
     for (const std::string& raw : lines) {
@@ -128,7 +130,8 @@ static void parse(const std::string& text, KeySet* set)
             return bad(set, number, "a line has no '='");
         }
         std::string name = trimmed(line.substr(0, equals));
-        std::string value = trimmed(line.substr(equals + 1));
+        // A comment may follow the value: `slot0x2CKeyX = 0123... # note`.
+        std::string value = trimmed(line.substr(equals + 1, line.find_first_of("#;", equals) - equals - 1));
         int key = key_named(name, set->ini);
         if (key < 0 || value.empty()) {
             continue;  // a name unused here, or a key not given
@@ -152,11 +155,13 @@ void LoadKeyFile(const std::string& path, int must_exist, KeySet* set)
     set->path = path;
     set->state = KEYS_NONE;
     memset(set->has, 0, sizeof set->has);
-    errno = 0;
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = platform_open_regular_file(path.c_str());
     if (file == nullptr) {
         if (must_exist || errno != ENOENT) {
-            bad(set, 0, errno == ENOENT ? "it does not exist" : std::string("it cannot be read: ") + strerror(errno));
+            bad(set, 0,
+                errno == ENOENT   ? "it does not exist"
+                : errno == EINVAL ? "it is not a regular file"
+                                  : std::string("it cannot be read: ") + strerror(errno));
         }
         return;
     }

@@ -78,6 +78,11 @@ void platform_ignore_file_size_signal();
 // offsets beyond what a long can hold. Returns 0, or nonzero on failure.
 int platform_seek_absolute(FILE* stream, int64_t offset);
 
+// Opens `path` for binary reading where it is a regular file (or a link to
+// one), never waiting on a FIFO or a device. Returns the stream; or null
+// with errno set, EINVAL where it is something other than a regular file.
+FILE* platform_open_regular_file(const char* path);
+
 // Returns the position of `stream` as a 64-bit byte count, or -1.
 int64_t platform_stream_position(FILE* stream);
 

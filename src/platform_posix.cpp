@@ -427,6 +427,26 @@ int platform_seek_absolute(FILE* stream, int64_t offset)
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
 }
 
+FILE* platform_open_regular_file(const char* path)
+{
+    errno = 0;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat found;
+    int regular = fstat(fd, &found) == 0 && S_ISREG(found.st_mode);
+    // Blocking again for the reads, as a plain stream is.
+    int flags = regular ? fcntl(fd, F_GETFL) : -1;
+    FILE* file = flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        int error = regular ? last_error() : EINVAL;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
 int64_t platform_stream_position(FILE* stream)
 {
     return ftello(stream);

@@ -407,6 +407,27 @@ int platform_seek_absolute(FILE* stream, int64_t offset)
     return fsetpos(stream, &position);
 }
 
+FILE* platform_open_regular_file(const char* path)
+{
+    wchar_t* name = wide_name(path);
+    DWORD attributes = name != nullptr ? GetFileAttributesW(name) : INVALID_FILE_ATTRIBUTES;
+    FILE* file = nullptr;
+    errno = 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        errno = EINVAL;
+    } else if (name != nullptr) {
+        file = _wfopen(name, L"rb");
+    }
+    // A device or a pipe by name (\\.\pipe\...): no file on a disk.
+    if (file != nullptr && GetFileType(stream_handle(file)) != FILE_TYPE_DISK) {
+        fclose(file);
+        file = nullptr;
+        errno = EINVAL;
+    }
+    free(name);
+    return file;
+}
+
 int64_t platform_stream_position(FILE* stream)
 {
     // ftell's long is 32 bits here and wraps past 4 GiB without failing.

@@ -13,6 +13,10 @@
 #include "platform.h"
 #include "utils.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 std::vector<uint8_t> hex(const std::string& text)
@@ -161,6 +165,22 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
     keys("bad-value.txt", "generatorConstant=00\n");
     keys("twice.txt", "common1=" + std::string(32, 'a') + "\ncommon1=" + std::string(32, 'b') + "\n");
     keys("large.txt", std::string((1 << 20) + 1, '#'));
+    // As Windows' editors save it; a comment after each value; a comment
+    // that looks like a section (an emulator's file, never INI).
+    keys("bom.txt", "\xEF\xBB\xBFgeneratorConstant=" + hex_text(CONSTANT.data(), false) +
+                        "\nslot0x2CKeyX=" + hex_text(KEY_X_2C.data(), false) + "\n");
+    std::string commented;
+    const std::string plain = emulator_keys();
+    for (size_t at = 0, end = 0; (end = plain.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::string line = plain.substr(at, end - at);
+        commented += line + (line.find(" = ") != std::string::npos ? " # mine\r\n" : "\r\n");
+    }
+    keys("comments.txt", commented);
+    keys("note.txt", "#[note]\n" + emulator_keys());
+    MakeDir(dir + "/folder.txt");
+#ifndef _WIN32
+    ASSERT_EQ(0, mkfifo((dir + "/fifo.txt").c_str(), 0600));  // no one writes to it
+#endif
     const std::string encrypted = " is encrypted";
     const struct {
         const char* keys;  // GALLIVOX_KEYS; null: none, and none at the default place
@@ -203,6 +223,15 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
         {"missing.txt", "v0.cxi", 1,
          "v0.cxi is encrypted; the key file missing.txt cannot be used: it does not exist.\n"},
         {"missing.txt", "a.icn", 0, ""},  // a bad key file is nothing to a file that needs none
+        {"bom.txt", "v0.cxi", 0, ""},
+        {"comments.txt", "game.cia", 0, ""},
+        {"note.txt", "v0.cxi", 0, ""},
+        {"folder.txt", "v0.cxi", 1,
+         "v0.cxi is encrypted; the key file folder.txt cannot be used: it is not a regular file.\n"},
+#ifndef _WIN32
+        {"fifo.txt", "v0.cxi", 1,
+         "v0.cxi is encrypted; the key file fifo.txt cannot be used: it is not a regular file.\n"},
+#endif
     };
     for (const auto& row : rows) {
         std::string name = std::string(row.file) + " with " + (row.keys ? row.keys : "no keys");
