@@ -140,10 +140,15 @@ static LayerStatus read_region(ByteLayer* layer, uint64_t offset, uint8_t* out, 
         uint64_t at = offset + *got;
         size_t step = 0;
         LayerStatus status = LAYER_OK;
-        if (at < state->start || at - state->start >= state->length) {
-            // Outside the region, the bytes as they are, up to its start.
+        if (at >= state->start && at - state->start >= state->length) {
+            // Past the region the layer ends: bytes there were never
+            // decrypted, and are never handed up as if they were plain.
+            return LAYER_SHORT;
+        }
+        if (at < state->start) {
+            // Before the region, the bytes as they are, up to its start.
             size_t want = size - *got;
-            if (at < state->start && state->start - at < want) {
+            if (state->start - at < want) {
                 want = static_cast<size_t>(state->start - at);
             }
             status = LayerRead(state->below, at, out + *got, want, &step);
@@ -177,6 +182,8 @@ static LayerStatus region_length(ByteLayer* layer, uint64_t* size)
     if (LayerLength(state->below, size) != LAYER_OK) {
         return LayerBrokenBelow(layer, state->below);
     }
+    uint64_t region_end = state->start + state->length;  // below 2^64: the length is cut to fit
+    *size = *size < region_end ? *size : region_end;
     return LAYER_OK;
 }
 

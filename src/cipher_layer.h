@@ -1,7 +1,9 @@
-// An encrypted region as a layer of bytes: the bytes of the layer below,
-// with those from `start` to `start + length` decrypted, AES-128 in CTR mode
-// (an NCCH's ExeFS) or CBC mode (a CIA's content). Only the blocks read are
-// decrypted: both modes start at any block.
+// An encrypted region as a layer of bytes: the bytes of the layer below up
+// to `start` as they are, then those to `start + length` decrypted, AES-128
+// in CTR mode (an NCCH's ExeFS) or CBC mode (a CIA's content), where the
+// layer ends: what lies past the region was never decrypted, and is never
+// given as if it were plain. Only the blocks read are decrypted: both modes
+// start at any block.
 #ifndef GALLIVOX_CIPHER_LAYER_H
 #define GALLIVOX_CIPHER_LAYER_H
 

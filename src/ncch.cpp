@@ -157,14 +157,16 @@ static WalkStatus decrypt_exefs(WalkInput* input, SmdhLocation* location, uint64
 // Finds the `icon` entry of the ExeFS at `exefs` of the NCCH `header` at
 // `base`, whose `exefs_size` bytes hold it, and sets the SMDH's place from
 // it. Where the NCCH is `marked_encrypted`, a header whose names are not
-// plain is decrypted with the user's keys, and `*keyed` set.
+// plain is decrypted with the user's keys, and `*keyed` set; an ExeFS
+// header that cannot be read whole sets `*unread`.
 static WalkStatus exefs_icon(WalkInput* input, SmdhLocation* location, uint64_t base, const uint8_t* header,
-                             uint64_t exefs, uint64_t exefs_size, int marked_encrypted, int* keyed)
+                             uint64_t exefs, uint64_t exefs_size, int marked_encrypted, int* keyed, int* unread)
 {
     uint8_t exefs_header[EXEFS_HEADER_SIZE];
     WalkStatus status =
         WalkReadHeader(input, location, exefs, exefs_header, sizeof exefs_header, "its ExeFS lies past its end");
     if (status != WALK_FOUND) {
+        *unread = 1;
         return status;
     }
     if (marked_encrypted && !exefs_names_plain(exefs_header)) {
@@ -207,14 +209,18 @@ WalkStatus NcchIcon(WalkInput* input, SmdhLocation* location, uint64_t base, con
     int marked_encrypted = (header[NCCH_CRYPTO_FLAGS] & NCCH_NO_CRYPTO) == 0;
     uint64_t exefs = 0;
     int keyed = 0;
+    int unread = 0;
     // A unit of at most 2^32 times a u32 stays below 2^64.
     WalkStatus status = WALK_DAMAGED;
     if (!WalkAddU64(base, exefs_units * unit, &exefs)) {
         WalkDamaged(location, "its ExeFS offset overflows");
     } else {
-        status = exefs_icon(input, location, base, header, exefs, size_units * unit, marked_encrypted, &keyed);
+        status = exefs_icon(input, location, base, header, exefs, size_units * unit, marked_encrypted, &keyed, &unread);
     }
-    if (!marked_encrypted || WalkInputFailed(input, status) || keyed) {
+    // Where the user's keys could open it, an ExeFS that is not there whole
+    // is what it is for a plain file: damage, not encryption.
+    int keys_usable = input->keys != nullptr && KeyRingSet(input->keys)->state == KEYS_LOADED;
+    if (!marked_encrypted || WalkInputFailed(input, status) || keyed || (unread && keys_usable)) {
         return status;
     }
     location->damage = nullptr;

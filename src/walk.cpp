@@ -76,6 +76,11 @@ WalkStatus WalkDecrypt(WalkInput* input, SmdhLocation* location, CipherMode mode
         CipherLayerEndsAt(layer, input->head_size);
     }
     input->head_size = CipherLayerDecryptCopy(layer, 0, input->head, input->head_size);
+    // The head ends where the region does, as the layer does.
+    uint64_t region_end = UINT64_MAX;
+    if (WalkAddU64(start, length, &region_end) && region_end < input->head_size) {
+        input->head_size = static_cast<size_t>(region_end);
+    }
     return WALK_FOUND;
 }
 

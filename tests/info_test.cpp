@@ -258,6 +258,20 @@ TEST_F(Info, ContainersFailuresAndNames)
     EXPECT_TRUE(same_json("[" + object("/dev/stdin", cia_json + codes_json + ", " + tmd_json) + "]", piped.out))
         << piped.out;
 
+    // No place for a key file at all (no GALLIVOX_KEYS, XDG_CONFIG_HOME or
+    // HOME): encrypted as without one; under memcheck, nothing read unset.
+    const char* home = getenv("HOME");
+    const std::string kept_home = home != nullptr ? home : "";
+    SetEnvironment("HOME", nullptr);
+    SetEnvironment("XDG_CONFIG_HOME", nullptr);
+    expect_case({.name = "no place for keys",
+                 .args = {"--info", "crypt.cxi"},
+                 .status = 1,
+                 .out = "[]\n",
+                 .err = "crypt.cxi is encrypted; its icon cannot be read.\n"});
+    SetEnvironment("HOME", home != nullptr ? kept_home.c_str() : nullptr);
+    SetEnvironment("XDG_CONFIG_HOME", dir.c_str());
+
     // No file described: still an array.
     expect_case({.name = "nothing described",
                  .args = {"--info", "missing.icn", "my.dir"},

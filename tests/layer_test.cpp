@@ -1,5 +1,5 @@
 // Layers of bytes stacked as the walk stacks them: each stack must give the
-// bytes of the same file at the same offsets, and a failure beneath must
+// bytes of the same file at the same offsets, a cipher layer its region's, and a failure beneath must
 // reach the top with its errno value.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include <nettle/aes.h>
+#include <nettle/cbc.h>
+#include <nettle/ctr.h>
+
+#include "cipher_layer.h"
 #include "icn_writer.h"
 #include "stream_layer.h"
 #include "z3ds.h"
@@ -137,5 +142,57 @@ TEST(Layers, AReadErrorBeneathReachesTheTopAndStays)
         EXPECT_EQ(EIO, stack.top->error);
         EXPECT_EQ(LAYER_FAILED, LayerRead(stack.top, inner.size() - 1, out.data(), 1, &got));
         EXPECT_EQ(0u, got);
+    }
+}
+
+// A cipher layer over a file and over a pipe, in both modes: the bytes
+// before the region as they are, the region decrypted whatever the reads'
+// alignment (consecutive unaligned reads, a read across its start), and the
+// layer's end where the region ends: the encrypted bytes past it are never
+// handed up as plain.
+TEST(Layers, ACipherLayerGivesItsRegionDecryptedAndEndsWithIt)
+{
+    const std::vector<uint8_t> plain = Scramble(std::vector<uint8_t>(0x9000), 0);
+    const uint64_t start = 0x1200;
+    const uint64_t length = 0x6000;
+    const uint8_t key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    const uint8_t iv[16] = {0xF0, 0xE0, 0xD0, 0xC0, 0xB0, 0xA0, 0x90, 0x80,
+                            0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10, 0xFF};
+    for (CipherMode mode : {CIPHER_CTR, CIPHER_CBC}) {
+        std::vector<uint8_t> file = plain;
+        aes128_ctx context;
+        aes128_set_encrypt_key(&context, key);
+        uint8_t chain[16];
+        memcpy(chain, iv, sizeof chain);
+        uint8_t* region = file.data() + start;
+        if (mode == CIPHER_CTR) {
+            ctr_crypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_encrypt), 16, chain, length, region,
+                      region);
+        } else {
+            cbc_encrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_encrypt), 16, chain, length, region,
+                        region);
+        }
+        for (bool seekable : {true, false}) {
+            SCOPED_TRACE(std::string(mode == CIPHER_CTR ? "CTR" : "CBC") + (seekable ? ", a file" : ", a pipe"));
+            Stack stack(file, seekable, false);
+            ByteLayer cipher;
+            ASSERT_EQ(LAYER_OK, CipherLayerOpen(&cipher, stack.top, mode, start, length, key, iv));
+            const struct {
+                uint64_t offset;
+                size_t size;
+            } reads[] = {{0x11F0, 0x20},  {0x1213, 5},    {0x1218, 7}, {0x1231, 0x3F},
+                         {0x2000, 0x400}, {0x71F8, 0x20}, {0x8000, 16}};
+            for (const auto& read : reads) {
+                std::vector<uint8_t> out(read.size);
+                size_t got = 0;
+                LayerStatus status = LayerRead(&cipher, read.offset, out.data(), out.size(), &got);
+                size_t expected =
+                    read.offset >= start + length ? 0 : std::min<size_t>(read.size, start + length - read.offset);
+                EXPECT_EQ(expected == read.size ? LAYER_OK : LAYER_SHORT, status) << read.offset;
+                ASSERT_EQ(expected, got) << read.offset;
+                EXPECT_EQ(0, memcmp(out.data(), plain.data() + read.offset, got)) << read.offset;
+            }
+            LayerClose(&cipher);
+        }
     }
 }
