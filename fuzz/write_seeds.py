@@ -3,9 +3,11 @@ copies of the files that make_kinds wrote, one fault each, into the walk and
 z3ds corpora; the walk target's DS picks; the info target's DS banners and
 SMDH metadata of every field. Run by make_corpus.sh:
 write_seeds.py KINDS ICN CORPUS."""
+import io
 import os
 import struct
 import sys
+import tarfile
 
 kinds, icn_path, corpus = sys.argv[1:4]
 
@@ -162,6 +164,38 @@ for name, data in {
     "header.bcci": bundle[:second + 100],
 }.items():
     save("walk", "damaged-" + name, b"\x00" + data)
+# Bundles whose members end where a header begins, past the head: empty
+# ones, a folder, a link, files of whole blocks read to their last byte, a
+# pax header and a GNU long name whose data fill one block; and one that ends
+# in a large member and a folder. A pipe, which cannot go back, must answer
+# as the file does (the target walks both).
+game = bytes(read("game.3ds"))
+
+
+def tar_of(members, tar_format):
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=tar_format) as archive:
+        for name, data, kind in members:
+            info = tarfile.TarInfo(name)
+            info.type = kind
+            info.size = len(data) if kind == tarfile.REGTYPE else 0
+            info.mtime = 0
+            if kind == tarfile.SYMTYPE:
+                info.linkname = "game.3ds"
+            archive.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
+    return out.getvalue()
+
+
+late = [("a.txt", b"a" * 1024, tarfile.REGTYPE), ("b.txt", b"b" * 512, tarfile.REGTYPE),
+        ("extras", b"", tarfile.DIRTYPE), ("empty.txt", b"", tarfile.REGTYPE), ("link", b"", tarfile.SYMTYPE)]
+# A pax `path` record of 512 bytes ("512 path=" + 502 + newline), a long name of 511 and its zero.
+save("walk", "bundle-late-pax", b"\x00" + tar_of(late + [("p" * 502, b"c" * 1536, tarfile.REGTYPE),
+                                                         ("game.3ds", game, tarfile.REGTYPE)], tarfile.PAX_FORMAT))
+save("walk", "bundle-late-gnu", b"\x00" + tar_of(late + [("l" * 511, b"c" * 1536, tarfile.REGTYPE),
+                                                         ("game.3ds", game, tarfile.REGTYPE)], tarfile.GNU_FORMAT))
+save("walk", "bundle-folder-last", b"\x00" + tar_of([("big.txt", b"x" * 8192, tarfile.REGTYPE),
+                                                     ("extras", b"", tarfile.DIRTYPE)], tarfile.GNU_FORMAT))
+
 # The walk target's tar pick: 8 makes the first block's checksum hold.
 save("walk", "tar", b"\x08" + patched(bundle[:second + 512], (0, b"renamed.cia\x00")))
 

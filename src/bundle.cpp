@@ -77,7 +77,8 @@ static MemberKind walk_member(WalkInput* input, SmdhLocation* location, BundleWa
 {
     ByteLayer* archive = input->file;
     ByteLayer* layer = WalkPushLayer(input);
-    MemberLayerOpen(layer, &bundle->member_layer, archive, bundle->member.data, bundle->member.size, nullptr, 0);
+    MemberLayerOpen(layer, &bundle->member_layer, archive, bundle->member.data, bundle->member.size, nullptr, 0,
+                    "a tar member runs past its end");
     input->file = layer;
     *status = WalkReadHead(input, location);
     if (*status == WALK_FOUND) {
@@ -133,7 +134,7 @@ WalkStatus LocateInBundle(WalkInput* input, SmdhLocation* location, WalkStep wal
     // The archive over the input: its first bytes from the head, as a pipe's
     // cannot be read again.
     ByteLayer* archive = WalkPushLayer(input);
-    MemberLayerOpen(archive, &bundle->archive, input->file, 0, UINT64_MAX, bundle->head, bundle->head_size);
+    MemberLayerOpen(archive, &bundle->archive, input->file, 0, UINT64_MAX, bundle->head, bundle->head_size, nullptr);
     input->file = archive;
     const size_t archive_count = input->layer_count;
     uint64_t next = 0;

@@ -4,7 +4,7 @@
 
 static LayerStatus read_member(ByteLayer* layer, uint64_t offset, uint8_t* out, size_t size, size_t* got)
 {
-    const MemberLayerState* member = static_cast<const MemberLayerState*>(layer->state);
+    MemberLayerState* member = static_cast<MemberLayerState*>(layer->state);
     if (offset >= member->length) {
         return LAYER_SHORT;
     }
@@ -16,6 +16,9 @@ static LayerStatus read_member(ByteLayer* layer, uint64_t offset, uint8_t* out, 
     if (at < member->prefix_size) {
         *got = member->prefix_size - at < want ? static_cast<size_t>(member->prefix_size - at) : want;
         memcpy(out, member->prefix + at, *got);
+    } else if (member->has_last && offset == member->last_at && want > 0) {
+        out[0] = member->last_byte;  // behind a pipe's position: kept
+        *got = 1;
     }
     if (*got < want) {
         size_t read = 0;
@@ -24,6 +27,14 @@ static LayerStatus read_member(ByteLayer* layer, uint64_t offset, uint8_t* out, 
         if (status == LAYER_DAMAGED || status == LAYER_FAILED) {
             return LayerBrokenBelow(layer, member->below);
         }
+    }
+    if (*got > 0) {
+        member->last_byte = out[*got - 1];
+        member->last_at = offset + *got - 1;
+        member->has_last = 1;
+    }
+    if (*got < want && member->cut_damage != nullptr) {
+        return LayerDamaged(layer, member->cut_damage);
     }
     return *got == size ? LAYER_OK : LAYER_SHORT;
 }
@@ -44,10 +55,18 @@ static LayerStatus member_length(ByteLayer* layer, uint64_t* size)
 }
 
 void MemberLayerOpen(ByteLayer* layer, MemberLayerState* state, ByteLayer* below, uint64_t start, uint64_t length,
-                     const uint8_t* prefix, size_t prefix_size)
+                     const uint8_t* prefix, size_t prefix_size, const char* cut_damage)
 {
     uint64_t room = UINT64_MAX - start;
-    *state = MemberLayerState{
-        below, start, length < room ? length : room, length == UINT64_MAX, prefix, prefix != nullptr ? prefix_size : 0};
+    *state = MemberLayerState{below,
+                              start,
+                              length < room ? length : room,
+                              length == UINT64_MAX,
+                              prefix,
+                              prefix != nullptr ? prefix_size : 0,
+                              cut_damage,
+                              0,
+                              0,
+                              0};
     *layer = ByteLayer{read_member, member_length, nullptr, state, below->seekable, LAYER_OK, nullptr, 0};
 }

@@ -476,6 +476,20 @@ TEST_F(Containers, Bundles)
         {"pax-record.bcci", pax},
         {"pax-large.bcci", MakeBundle({{std::string(9000, 'p'), file("game.3ds")}}, TAR_PAX)},
         {"dangling.bcci", dangling},
+        // Past the head, members that end where a header begins: empty ones,
+        // a folder, a link, files of whole blocks read to their last byte, a
+        // pax header of a block; and an archive that ends in a large member
+        // and a folder. A pipe, which cannot go back, must answer as the file.
+        {"late.bcci", MakeBundle({{"a.txt", std::vector<uint8_t>(1024, 'a')},
+                                  {"b.txt", std::vector<uint8_t>(512, 'b')},
+                                  {"extras", {}, '5'},
+                                  {"empty.txt", {}},
+                                  {"link", {}, '2'},
+                                  {std::string(500, 'p'), std::vector<uint8_t>(1536, 'c')},
+                                  {"game.3ds", file("game.3ds")}},
+                                 TAR_PAX)},
+        {"tail.bcia", MakeBundle({{"big.txt", std::vector<uint8_t>(8192, 'x')}, {"extras", {}, '5'}}, TAR_GNU)},
+        {"noicon.bcci", MakeBundle({{"game.cxi", file("noexefs.cxi")}, {"late.cxi", WrapNcch(other, true)}}, TAR_GNU)},
     });
     const std::vector<Output> both = {{"s.png", 's'}, {"l.png", 'l'}};
     const std::string damaged = " is damaged: ";
@@ -489,7 +503,10 @@ TEST_F(Containers, Bundles)
         {"unended.bcci", 0, "", both},
         {"crypt.bcia", 1, "crypt.bcia" + ENCRYPTED, {}},
         {"text.bcci", 1, "text.bcci holds no icon.\n", {}},
-        {"cut.bcci", 3, "cut.bcci is too short for the large icon.\n", {{"s.png", 's'}}},
+        {"cut.bcci", 1, "cut.bcci" + damaged + "a tar member runs past its end.\n", {}},
+        {"late.bcci", 0, "", both},
+        {"tail.bcia", 1, "tail.bcia holds no icon.\n", {}},
+        {"noicon.bcci", 1, "noicon.bcci holds no icon.\n", {}},
         {"checksum.bcci", 1, "checksum.bcci" + damaged + "a tar header's checksum fails.\n", {}},
         {"size.bcci", 1, "size.bcci" + damaged + "a tar header's size is malformed.\n", {}},
         {"past.bcci", 1, "past.bcci" + damaged + "a tar member runs past its end.\n", {}},
@@ -525,8 +542,10 @@ TEST_F(Containers, Bundles)
             RemoveTree(dir + "/l.png");
         }
     }
-    ProcessResult r = run({"--info", "pax.bcci", "dlc.bcia"});
-    EXPECT_NE(std::string::npos, r.out.find("\"bundle\": \"" + long_name + "\",")) << r.out;
+    ProcessResult r = run({"--info", "pax.bcci", "dlc.bcia", "ustar.bcci"});
+    const std::string long_bundle = "\"bundle\": \"" + long_name + "\",";
+    EXPECT_NE(std::string::npos, r.out.find(long_bundle)) << r.out;
+    EXPECT_NE(r.out.find(long_bundle), r.out.rfind(long_bundle)) << "ustar's prefix and name: " << r.out;
     EXPECT_NE(std::string::npos, r.out.find("\"bundle\": \"b.zcia\",")) << r.out;
 }
 
