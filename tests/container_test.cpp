@@ -330,6 +330,7 @@ TEST_F(Containers, Compressed)
         {"reserved-bit.zcxi", with(zcxi, descriptor, 0x84, 1)},
         {"magic.zcxi", with(zcxi, last, 0, 1)},
         {"count.zcxi", with(zcxi, frames, 5)},
+        {"count-far.zcxi", with(zcxi, frames + 1, 0x0F, 1)},  // 0x0F04 entries: more than the file holds
         {"cut.zcxi", cut(zcxi, last)},
         {"inner-size.zcxi", with(zcxi, 0x18, 0x4001, 8)},
         {"packed-size.zcxi", with(zcxi, table_entry(zcxi, 0), u8_to_u32(&zcxi[table_entry(zcxi, 0)], 1) + 1)},
@@ -385,6 +386,7 @@ TEST_F(Containers, Compressed)
         {"reserved-bit.zcxi", 1, "reserved-bit.zcxi" + damaged + "its seek table sets a reserved bit.\n", {}},
         {"magic.zcxi", 1, "magic.zcxi" + damaged + "its seek table does not end in its magic.\n", {}},
         {"count.zcxi", 1, "count.zcxi" + damaged + "its seek table's header disagrees with its footer.\n", {}},
+        {"count-far.zcxi", 1, "count-far.zcxi" + damaged + "its seek table does not fit in the file.\n", {}},
         {"cut.zcxi", 1, "cut.zcxi" + damaged + "its Z3DS sizes disagree with its length.\n", {}},
         {"inner-size.zcxi",
          1,

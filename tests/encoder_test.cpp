@@ -82,6 +82,8 @@ TEST(Encoder, SameBytesAsLodePng)
         {"exactly 256 colours", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Colour((y * 48 + x) % 256); }, 3,
          8},
         {"257 colours", 48, 48, [](unsigned x, unsigned y, uint32_t) { return Colour((y * 48 + x) % 257); }, 2, 8},
+        {"over 256 colours, red of two values", 48, 48,
+         [](unsigned x, unsigned y, uint32_t) { return (x % 2 * 248u) << 24 | (y * 5 + x) % 256 << 16 | 255u; }, 2, 8},
         {"two colours", 24, 24, [](unsigned x, unsigned y, uint32_t) { return Colour((x ^ y) & 1); }, 3, 1},
         {"four colours", 24, 24, [](unsigned x, unsigned y, uint32_t) { return Colour((x + y) % 4); }, 3, 2},
         {"sixteen colours, a translucent one", 32, 32,
