@@ -9,8 +9,10 @@ text=fuzz/corpus/text
 walk=fuzz/corpus/walk
 info=fuzz/corpus/info
 z3ds=fuzz/corpus/z3ds
-rm -rf "$icn" "$text" "$walk" "$info" "$z3ds"
-mkdir -p "$icn" "$text" "$walk" "$info" "$z3ds"
+keys=fuzz/corpus/keys
+folders=fuzz/corpus/folders
+rm -rf "$icn" "$text" "$walk" "$info" "$z3ds" "$keys" "$folders"
+mkdir -p "$icn" "$text" "$walk" "$info" "$z3ds" "$keys" "$folders"
 cp samples/sample.icn "$icn/whole"
 for size in 0 3 4 8256 8257 9408 9409 14015; do   # 0x2040 = 8256, 0x24C0 = 9408
     head -c "$size" samples/sample.icn > "$icn/cut-$size"
@@ -37,6 +39,12 @@ printf '\144\001\020\003icon.icn' > "$text/name"
 printf '\377\000\020\0030aFF10' > "$text/hex"
 printf '\001\001\012\002-1 7zz' > "$text/signs"
 printf '\310\002\000\005my.dir/icon.' > "$text/dots"
+# Key files of both formats, with comments, sections and a bad line; a tree
+# of byte pairs (what to make, and its name) for the folder walk.
+printf 'generatorConstant = 00112233445566778899aabbccddeeff # mine\n:AES\nslot0x2CKeyX=0123\n' > "$keys/emulator"
+printf '[Keys]\nctr-scrambler=00112233445566778899AABBCCDDEEFF\nctr-Slot0x3DKeyY-0=\n' > "$keys/ini"
+printf 'common1=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\ncommon1=bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\n' > "$keys/twice"
+printf '\000\001\001\003\000\007\002\010\003\011\004\016\005\000\000\025' > "$folders/tree"
 # The z3ds target's first byte: odd, the file to compress follows (frames of
 # 0x100 << bits 1 to 3, checksums with 0x10), each kind the walk knows; even,
 # a whole Z3DS file: here the sample, in one frame without a content size.

@@ -42,7 +42,7 @@ static int key_named(const std::string& name, int ini)
 
 static std::string trimmed(const std::string& text)
 {
-    size_t first = text.find_first_not_of(" \t");
+    size_t first = text.find_first_not_of(" \t\r");
     size_t last = text.find_last_not_of(" \t\r");
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }

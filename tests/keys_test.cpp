@@ -190,6 +190,8 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
     }
     keys("comments.txt", commented);
     keys("note.txt", "#[note]\n" + emulator_keys());
+    keys("blank.txt", "generatorConstant=" + hex_text(CONSTANT.data(), false) +
+                          "\r\n  \r\nslot0x2CKeyX=" + hex_text(KEY_X_2C.data(), false) + "\r\n");
     MakeDir(dir + "/folder.txt");
 #ifndef _WIN32
     ASSERT_EQ(0, mkfifo((dir + "/fifo.txt").c_str(), 0600));  // no one writes to it
@@ -242,6 +244,7 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
         {"bom.txt", "v0.cxi", 0, ""},
         {"comments.txt", "game.cia", 0, ""},
         {"note.txt", "v0.cxi", 0, ""},
+        {"blank.txt", "v0.cxi", 0, ""},
         {"folder.txt", "v0.cxi", 1,
          "v0.cxi is encrypted; the key file folder.txt cannot be used: it is not a regular file.\n"},
 #ifndef _WIN32

@@ -9,7 +9,7 @@ seconds=${1:-30}
 sh tools/setup.sh fuzz
 CXX=clang++ cmake -S . -B build-fuzz -DGALLIVOX_FUZZ=ON -DGALLIVOX_WERROR=ON -DBUILD_TESTING=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
-targets="icn text walk info z3ds"
+targets="icn text walk info z3ds keys folders"
 # The encoder's own target, where it is built (the LodePNG it reproduces).
 if grep -q '^GALLIVOX_PNG_ENCODER:INTERNAL=ON' build-fuzz/CMakeCache.txt; then targets="$targets png"; fi
 for target in $targets; do cmake --build build-fuzz -j2 --target "fuzz_$target"; done
