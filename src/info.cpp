@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch_inputs.h"
+#include "details.h"
 #include "ds_banner.h"
 #include "job.h"
 #include "metadata.h"
@@ -23,17 +24,12 @@ static int describe_smdh(const Job* job, OpenedInput* opened, int first)
     const uint8_t* bytes = opened->smdh;
     size_t size = opened->smdh_size;
     const SmdhLocation* location = &opened->location;
-    if (size < SMDH_METADATA_SIZE && !location->banner) {
-        Say(job, stderr, "%s is too short for its titles.\n", job->input);
-        return EXIT_ICON_FAILED;
-    }
     // About 15 KiB together: on the stack, with no allocation that can fail.
     SmdhMetadata metadata;
     DsAnimation animation;
-    if (location->banner) {
-        ParseDsBanner(bytes, size, &metadata, &animation);
-    } else {
-        ParseSmdhMetadata(bytes, &metadata);
+    if (!ParseTitles(bytes, size, location->banner, &metadata, &animation)) {
+        Say(job, stderr, "%s is too short for its titles.\n", job->input);
+        return EXIT_ICON_FAILED;
     }
     SmdhFileFacts facts = {job->input,
                            SmdhFormatName(location->format),

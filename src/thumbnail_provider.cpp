@@ -13,6 +13,7 @@
 #include "istream_layer.h"
 #include "keys.h"
 #include "picture.h"
+#include "property_store.h"
 
 const wchar_t* const PROVIDER_EXTENSIONS[] = {L".icn", L".smdh", L".3dsx", L".cia",  L".3ds",   L".cci", L".cxi",
                                               L".cfa", L".zcia", L".zcci", L".zcxi", L".z3dsx", L".nds", L".dsi",
@@ -133,8 +134,22 @@ private:
     KeyRing keys_;  // the user's key file, read when an encrypted file is met
 };
 
+// Makes a provider and asks it for `iid`.
+static HRESULT create_provider(REFIID iid, void** out, LONG*)
+{
+    Provider* provider = new (std::nothrow) Provider();
+    if (provider == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    HRESULT result = provider->QueryInterface(iid, out);
+    provider->Release();
+    return result;
+}
+
+// The class factory of one of the DLL's classes, made by `create`.
 class Factory : public IClassFactory {
 public:
+    explicit Factory(HRESULT (*create)(REFIID, void**, LONG*)) : create_(create) {}
     IFACEMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
         static const QITAB interfaces[] = {QITABENT(Factory, IClassFactory), {nullptr, 0}};
@@ -148,13 +163,7 @@ public:
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
-        Provider* provider = new (std::nothrow) Provider();
-        if (provider == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        HRESULT result = provider->QueryInterface(iid, out);
-        provider->Release();
-        return result;
+        return create_(iid, out, &module_references);
     }
     IFACEMETHODIMP LockServer(BOOL lock) override
     {
@@ -165,6 +174,9 @@ public:
         }
         return S_OK;
     }
+
+private:
+    HRESULT (*create_)(REFIID, void**, LONG*);
 };
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
@@ -178,12 +190,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {
-    static Factory factory;
+    static Factory thumbnails(create_provider);
+    static Factory properties(CreatePropertyStore);
     *out = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_GALLIVOX_THUMBNAIL)) {
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (IsEqualCLSID(clsid, CLSID_GALLIVOX_THUMBNAIL)) {
+        return thumbnails.QueryInterface(iid, out);
     }
-    return factory.QueryInterface(iid, out);
+    if (IsEqualCLSID(clsid, CLSID_GALLIVOX_PROPERTIES)) {
+        return properties.QueryInterface(iid, out);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow()

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <propkey.h>
+#include <propsys.h>
+#include <propvarutil.h>
 #include <shlwapi.h>
 #include <thumbcache.h>
 
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "property_store.h"
 #include "support.h"
 #include "thumbnail_provider.h"
 
@@ -109,6 +113,55 @@ private:
     ULONG references_ = 1;
 };
 
+// The string value of `key` in --info's JSON `json` after `from`: empty
+// where it is null or missing. Our tests' texts hold no escape but \n.
+std::string json_text(const std::string& json, const std::string& key, size_t from = 0)
+{
+    size_t at = json.find("\"" + key + "\": ", from);
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += key.size() + 4;
+    if (json[at] != '"') {
+        return json.compare(at, 4, "null") == 0 ? "" : json.substr(at, json.find_first_of(",\n", at) - at);
+    }
+    std::string text = json.substr(at + 1, json.find('"', at + 1) - at - 1);
+    for (size_t escape = text.find("\\n"); escape != std::string::npos; escape = text.find("\\n", escape)) {
+        text.replace(escape, 2, "\n");
+    }
+    return text;
+}
+
+std::string utf8(const wchar_t* text)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(length > 0 ? static_cast<size_t>(length) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], length, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// An SMDH whose titles name the language they are in, for Japanese and English.
+std::vector<uint8_t> titled_icn()
+{
+    std::vector<uint8_t> icn = MakeIcn(PatternPixels(24, 51), PatternPixels(48, 52));
+    auto put = [&icn](size_t language, size_t field, const std::wstring& text) {
+        const size_t offsets[3] = {0x000, 0x080, 0x180};
+        for (size_t i = 0; i < text.size(); i++) {
+            size_t at = 0x0008 + language * 0x200 + offsets[field] + 2 * i;
+            icn[at] = static_cast<uint8_t>(text[i] & 0xFF);
+            icn[at + 1] = static_cast<uint8_t>(text[i] >> 8);
+        }
+    };
+    put(0, 0, L"\u30ae\u30e3\u30ea");  // ギャリ
+    put(0, 1, L"\u7269\u8a9e");
+    put(0, 2, L"\u30aa\u30ea");
+    put(1, 0, L"Gallivox");
+    put(1, 1, L"A tale of icons");
+    put(1, 2, L"Orrimand");
+    return icn;
+}
+
 struct Thumbnail {
     HRESULT result;
     unsigned side;
@@ -204,6 +257,40 @@ protected:
             }
         }
         return r.status == 0 ? out : std::vector<uint8_t>();
+    }
+
+    // The property handler's store of `stream`, whose Initialize must give
+    // `initialized`; null where it fails.
+    IPropertyStore* properties(IStream* stream, HRESULT initialized)
+    {
+        IClassFactory* factory = nullptr;
+        IInitializeWithStream* init = nullptr;
+        IPropertyStore* store = nullptr;
+        EXPECT_EQ(S_OK, get_class(CLSID_GALLIVOX_PROPERTIES, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+        EXPECT_EQ(S_OK,
+                  factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&init)));
+        HRESULT result = init->Initialize(stream, STGM_READ);
+        EXPECT_EQ(initialized, result);
+        if (SUCCEEDED(result)) {
+            EXPECT_EQ(S_OK, init->QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)));
+        }
+        init->Release();
+        factory->Release();
+        return store;
+    }
+
+    // A property's value as --info would print it: a text as UTF-8, a number
+    // in decimal, nothing for a property the file has not.
+    static std::string value(IPropertyStore* store, const PROPERTYKEY& key)
+    {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        EXPECT_EQ(S_OK, store->GetValue(key, &value));
+        std::string text = value.vt == VT_LPWSTR ? utf8(value.pwszVal)
+                           : value.vt == VT_UI4  ? std::to_string(value.ulVal)
+                                                 : "";
+        PropVariantClear(&value);
+        return text;
     }
 
     HMODULE library = nullptr;
@@ -322,4 +409,81 @@ TEST_F(Provider, RegistersForTheUserAndUnregistersCleanly)
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (root + L".cia").c_str(), 0, KEY_READ, &key));
     EXPECT_EQ(foreign, handler_of(L".3ds"));
     RegDeleteTreeW(HKEY_CURRENT_USER, (root + L".3ds").c_str());
+}
+
+// The property handler, as Explorer calls it: each kind's values are those
+// --info prints (the title in the user's language, else English), a file
+// without titles gives an empty store, an unreadable stream fails, and
+// nothing can be written.
+TEST_F(Provider, PropertiesAreThoseOfInfo)
+{
+    const std::vector<uint8_t> icn = titled_icn();
+    const TitleFields title = {
+        .title_id = 0x0004000000123400, .product_code = "CTR-P-ABCD", .maker_code = "01", .title_version = 1040};
+    const std::vector<uint8_t> ncch = WrapNcch(icn, true, title);
+    const std::vector<uint8_t> cia = WrapCia(ncch, icn, false, title);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool described;
+    } rows[] = {
+        {"a.cia", cia, true},
+        {"a.3ds", WrapNcsd(ncch), true},
+        {"a.zcci", WrapZ3ds(WrapNcsd(ncch), {.frame_size = 0x1000}), true},
+        {"a.bcia", MakeBundle({{"a.cia", cia}}, TAR_GNU), true},
+        {"a.3dsx", Wrap3dsx(icn), true},
+        {"a.nds", MakeDsRom(MakeDsBanner(DsTestBanner(3)), title), true},
+        {"crypt.cxi", Scramble(WrapNcch(icn, false), NCCH_EXEFS), false},
+        {"damaged.cia", std::vector<uint8_t>(cia.begin(), cia.begin() + CIA_TMD + 0x100), false},
+        {"notes.txt", {'h', 'i'}, false},
+    };
+    const std::string language = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? "ja" : "en";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFileBytes(dir + "/" + row.name, row.bytes);
+        std::string info = RunProcess({GALLIVOX_BINARY, "--info", row.name}, dir).out;
+        IStream* stream = nullptr;
+        std::string path = dir + "/" + row.name;
+        ASSERT_EQ(S_OK, SHCreateStreamOnFileEx(std::wstring(path.begin(), path.end()).c_str(), STGM_READ, 0, FALSE,
+                                               nullptr, &stream));
+        IPropertyStore* store = properties(stream, S_OK);
+        stream->Release();
+        ASSERT_NE(nullptr, store);
+        DWORD count = 99;
+        EXPECT_EQ(S_OK, store->GetCount(&count));
+        if (!row.described) {
+            EXPECT_EQ(0u, count);
+            store->Release();
+            continue;
+        }
+        size_t titles = info.find("\"" + language + "\": {");
+        titles = titles != std::string::npos ? titles : info.find("\"en\": {");
+        EXPECT_EQ(json_text(info, "short", titles), value(store, PKEY_Title));
+        EXPECT_EQ(json_text(info, "long", titles), value(store, PKEY_Media_SubTitle));
+        EXPECT_EQ(json_text(info, "publisher", titles), value(store, PKEY_Media_Publisher));
+        EXPECT_EQ(json_text(info, "title_id"), value(store, PKEY_GALLIVOX_TITLE_ID));
+        EXPECT_EQ(json_text(info, "product_code"), value(store, PKEY_GALLIVOX_PRODUCT_CODE));
+        EXPECT_EQ(json_text(info, "title_version"), value(store, PKEY_GALLIVOX_TITLE_VERSION));
+        EXPECT_EQ(json_text(info, "format"), value(store, PKEY_GALLIVOX_FORMAT));
+        PROPVARIANT text;
+        PropVariantInit(&text);
+        EXPECT_EQ(STG_E_ACCESSDENIED, store->SetValue(PKEY_Title, text));
+        EXPECT_EQ(STG_E_ACCESSDENIED, store->Commit());
+        store->Release();
+    }
+    // Streams of their own: forward only, seven bytes a read, failing, and
+    // a 5 GiB CIA read only at its headers.
+    TestStream forward(cia, cia.size(), false, 7, UINT64_MAX);
+    IPropertyStore* store = properties(&forward, S_OK);
+    EXPECT_EQ("0004000000123400", value(store, PKEY_GALLIVOX_TITLE_ID));
+    store->Release();
+    TestStream failing(cia, cia.size(), true, 4096, 0x100);
+    EXPECT_EQ(nullptr, properties(&failing, HRESULT_FROM_WIN32(ERROR_READ_FAULT)));
+    CiaParts big = CiaAround(uint64_t(5) << 30, icn, false);
+    TestStream sparse(big.head, big.meta_offset + big.meta.size(), true, 0x10000, UINT64_MAX);
+    sparse.parts.push_back({big.meta_offset, big.meta});
+    store = properties(&sparse, S_OK);
+    EXPECT_EQ(language == "ja" ? "\u30ae\u30e3\u30ea" : "Gallivox", value(store, PKEY_Title));
+    store->Release();
+    EXPECT_LT(sparse.given, uint64_t(64) << 10) << "bytes read of a 5 GiB CIA";
 }

@@ -7,7 +7,7 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_CURRENT_BINARY_DIR}/goog
 # GoogleTest is not ours: it keeps its own warnings.
 set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS "")
 set(GALLIVOX_PLATFORM_TESTS windows_test.cpp provider_test.cpp "${GALLIVOX_MANIFEST_RC}")
-set(GALLIVOX_PLATFORM_TEST_LIBRARIES version ole32 shlwapi uuid)
+set(GALLIVOX_PLATFORM_TEST_LIBRARIES version ole32 oleaut32 propsys shlwapi uuid)
 
 function(gallivox_add_tests)
   # The provider's host tests load the DLL built beside the tool.

@@ -1,0 +1,75 @@
+#include "details.h"
+
+#include <cstring>
+
+#include "ds_banner.h"
+
+// The languages of the title slots, in their order.
+static const char* const SLOT_LANGUAGES[SMDH_LANGUAGES] = {"ja",      "en", "fr", "de", "it", "es",
+                                                           "zh-Hans", "ko", "nl", "pt", "ru", "zh-Hant"};
+
+int ParseTitles(const uint8_t* bytes, size_t size, int banner, SmdhMetadata* metadata, DsAnimation* animation)
+{
+    if (banner) {
+        DsAnimation unused;
+        ParseDsBanner(bytes, size, metadata, animation != nullptr ? animation : &unused);
+        return 1;
+    }
+    if (size < SMDH_METADATA_SIZE) {
+        return 0;
+    }
+    ParseSmdhMetadata(bytes, metadata);
+    return 1;
+}
+
+DetailsResult DetailsOfLayer(ByteLayer* source, KeyRing* keys, FileDetails* details, int* error)
+{
+    WalkInput walk;
+    SmdhLocation location;
+    uint8_t smdh[SMDH_SIZE];
+    size_t size = 0;
+    int in_memory = 0;
+    *error = BeginWalkOn(&walk, source);
+    DetailsResult result = *error != 0 ? DETAILS_UNREADABLE : DETAILS_OK;
+    if (result == DETAILS_OK) {
+        walk.keys = keys;
+        walk.identity = &details->identity;
+        WalkStatus status = WalkToSmdh(&walk, &location, smdh, &size, 0, &in_memory);
+        *error = status == WALK_UNREADABLE ? location.error : 0;
+        result = status == WALK_FOUND ? DETAILS_OK : status == WALK_UNREADABLE ? DETAILS_UNREADABLE : DETAILS_NONE;
+    }
+    EndWalk(&walk);
+    if (result == DETAILS_OK && !ParseTitles(smdh, size, location.banner, &details->metadata, nullptr)) {
+        result = DETAILS_NONE;
+    }
+    details->format = location.format;
+    details->banner = location.banner;
+    return result;
+}
+
+int TitleSlotOfLanguage(const char* tag)
+{
+    for (int slot = 0; slot < SMDH_LANGUAGES; slot++) {
+        if (strcmp(tag, SLOT_LANGUAGES[slot]) == 0) {
+            return slot;
+        }
+    }
+    return -1;
+}
+
+const SmdhTitle* ChosenTitle(const SmdhMetadata* metadata, int slot)
+{
+    const int english = 1;
+    if (slot >= 0 && slot < SMDH_LANGUAGES && metadata->titles[slot].short_description[0] != 0) {
+        return &metadata->titles[slot];
+    }
+    if (metadata->titles[english].short_description[0] != 0) {
+        return &metadata->titles[english];
+    }
+    for (const SmdhTitle& title : metadata->titles) {
+        if (title.short_description[0] != 0) {
+            return &title;
+        }
+    }
+    return nullptr;
+}
