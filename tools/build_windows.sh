@@ -5,10 +5,12 @@
 # this machine's apt sources already name. Run as root on Debian 12; when
 # apt has no deb-src entry yet, one is added beside each Debian entry, in
 # /etc/apt/sources.list.d/gallivox-deb-src.*.
-# With --release, also makes build-windows/gallivox-VERSION-windows-x64.zip:
-# the stripped gallivox.exe and gallivox_thumbnail.dll (Explorer's thumbnail
-# provider), README.md and docs/ (the guide and its reference), LICENSE.txt and
-# README-Windows.txt.
+# With --release, also makes build-windows/gallivox-VERSION-windows-x64.zip
+# and build-windows/gallivox-VERSION-windows-x64.msi, the installer of the
+# same files (windows/make_msi.py). The zip holds the stripped gallivox.exe
+# and gallivox_thumbnail.dll (Explorer's thumbnail provider and property
+# handler), README.md and docs/ (the guide and its reference), LICENSE.txt
+# and README-Windows.txt.
 set -eu
 cd "$(dirname "$0")/.."
 build="build-windows"
@@ -95,4 +97,6 @@ if [ "$release" = yes ]; then
     (cd "$stage" && cmake -E tar cf "../$zip" --format=zip gallivox.exe gallivox_thumbnail.dll README.md docs \
         LICENSE.txt README-Windows.txt)
     echo "release: $build/$zip"
+    # The installer, of the same files, for the whole machine.
+    python3 windows/make_msi.py "$version.0" "$stage" . "$build/gallivox-$version-windows-x64.msi"
 fi

@@ -18,7 +18,7 @@ for extra in "$@"; do
     case "$extra" in
         fuzz) packages="$packages clang libclang-rt-14-dev" ;;
         bench) packages="$packages libbenchmark-dev time" ;;
-        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales" ;;
+        windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest locales wixl msitools python3" ;;
         package) packages="$packages lintian devscripts mandoc bubblewrap python3-gi gir1.2-gnomedesktop-3.0
             gir1.2-gdkpixbuf-2.0 tumbler dbus-daemon dbus-bin kio-extras" ;;
         lint) packages="$packages shellcheck clang-format" ;;

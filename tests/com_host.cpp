@@ -1,0 +1,105 @@
+// A host that asks Windows' COM for the installed classes, as Explorer
+// does, by their class IDs alone: the thumbnail of FILE at 96 pixels,
+// written to OUTPUT as a PNG, and the title its property handler gives,
+// printed. Usage: com_host FILE OUTPUT. Exits 0, or 1 on any failure.
+#include <windows.h>
+
+#include <propkey.h>
+#include <propsys.h>
+#include <shlwapi.h>
+#include <thumbcache.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "png_writer.h"
+#include "property_store.h"
+#include "thumbnail_provider.h"
+
+namespace {
+
+template <typename Interface>
+Interface* make(const CLSID& clsid, IStream* stream)
+{
+    IInitializeWithStream* init = nullptr;
+    Interface* object = nullptr;
+    if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&init))) &&
+        SUCCEEDED(init->Initialize(stream, STGM_READ))) {
+        init->QueryInterface(IID_PPV_ARGS(&object));
+    }
+    if (init != nullptr) {
+        init->Release();
+    }
+    return object;
+}
+
+// The thumbnail's straight RGBA pixels, rows top down.
+bool thumbnail(IStream* stream, std::vector<uint8_t>* rgba, unsigned* side)
+{
+    IThumbnailProvider* provider = make<IThumbnailProvider>(CLSID_GALLIVOX_THUMBNAIL, stream);
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    bool made = provider != nullptr && SUCCEEDED(provider->GetThumbnail(96, &bitmap, &alpha));
+    if (made) {
+        BITMAP info;
+        GetObject(bitmap, sizeof info, &info);
+        *side = static_cast<unsigned>(info.bmWidth);
+        BITMAPINFO header = {};
+        header.bmiHeader.biSize = sizeof header.bmiHeader;
+        header.bmiHeader.biWidth = info.bmWidth;
+        header.bmiHeader.biHeight = -info.bmHeight;
+        header.bmiHeader.biPlanes = 1;
+        header.bmiHeader.biBitCount = 32;
+        rgba->resize(4 * size_t(*side) * *side);
+        HDC screen = GetDC(nullptr);
+        GetDIBits(screen, bitmap, 0, *side, rgba->data(), &header, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(bitmap);
+        for (size_t i = 0; i < rgba->size(); i += 4) {
+            std::swap((*rgba)[i], (*rgba)[i + 2]);
+        }
+    }
+    if (provider != nullptr) {
+        provider->Release();
+    }
+    return made;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        fputs("usage: com_host FILE OUTPUT\n", stderr);
+        return 1;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string path = argv[1];
+    IStream* stream = nullptr;
+    std::vector<uint8_t> rgba;
+    unsigned side = 0;
+    bool ok = SUCCEEDED(SHCreateStreamOnFileEx(std::wstring(path.begin(), path.end()).c_str(), STGM_READ, 0, FALSE,
+                                               nullptr, &stream)) &&
+              thumbnail(stream, &rgba, &side) && WritePng(argv[2], rgba.data(), side, OUTPUT_REPLACE) == 0;
+    if (ok) {
+        LARGE_INTEGER start = {};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        IPropertyStore* store = make<IPropertyStore>(CLSID_GALLIVOX_PROPERTIES, stream);
+        PROPVARIANT title;
+        PropVariantInit(&title);
+        ok = store != nullptr && SUCCEEDED(store->GetValue(PKEY_Title, &title)) && title.vt == VT_LPWSTR;
+        if (ok) {
+            printf("title: %ls\n", title.pwszVal);
+        }
+        PropVariantClear(&title);
+        if (store != nullptr) {
+            store->Release();
+        }
+    }
+    if (stream != nullptr) {
+        stream->Release();
+    }
+    CoUninitialize();
+    return ok ? 0 : 1;
+}
