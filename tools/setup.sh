@@ -5,7 +5,8 @@
 # sets by name:
 #   fuzz     clang and its runtime, for the libFuzzer targets
 #   bench    Google Benchmark and GNU time, for bench/measure.sh
-#   windows  MinGW-w64, Wine, dpkg-dev and the locale sources, for tools/build_windows.sh
+#   windows  MinGW-w64, Wine, dpkg-dev, the locale sources and msitools' wixl (the
+#            installer), for tools/build_windows.sh
 #   package  lintian, devscripts (hardening-check) and mandoc, for tools/check_package.sh,
 #            and the desktops' thumbnail services it runs the package through:
 #            GNOME's (gnome-desktop through python3-gi, bubblewrap) and XFCE's
