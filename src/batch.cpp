@@ -167,7 +167,6 @@ static void prepare_batch(const std::vector<BatchInput>& inputs, Batch* batch)
         item->earlier = -1;
         item->writer = nullptr;
         item->done = 0;
-        item->status = EXIT_USAGE;
         char derived_name[DERIVED_NAME_SIZE] = {0};
         item->status = BatchPngName(batch->setting->options, &inputs[i], derived_name, 1);
         if (item->status != EXIT_DONE) {

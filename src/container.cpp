@@ -128,3 +128,21 @@ WalkStatus WalkToSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, 
     *in_memory = status == WALK_FOUND;
     return status;
 }
+
+WalkStatus WalkLayerToSmdh(ByteLayer* source, KeyRing* keys, TitleIdentity* identity, SmdhLocation* location,
+                           uint8_t* bytes, size_t* size)
+{
+    WalkInput walk;
+    *location = SmdhLocation{};
+    *size = 0;
+    location->error = BeginWalkOn(&walk, source);
+    WalkStatus status = WALK_UNREADABLE;
+    if (location->error == 0) {
+        walk.keys = keys;
+        walk.identity = identity;
+        int in_memory = 0;
+        status = WalkToSmdh(&walk, location, bytes, size, 0, &in_memory);
+    }
+    EndWalk(&walk);
+    return status;
+}

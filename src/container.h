@@ -36,4 +36,12 @@ const char* SmdhFormatName(SmdhFormat format);
 WalkStatus WalkToSmdh(WalkInput* input, SmdhLocation* location, uint8_t* bytes, size_t* size, int read_in_place,
                       int* in_memory);
 
+// WalkToSmdh over the layer `source` (a shell's stream) from its first byte,
+// from the start of the walk to its end: `keys` open an encrypted file (null:
+// none), the identity goes to `identity` (null: none is read), and the SMDH
+// or banner is read into `bytes`. A first read that fails is WALK_UNREADABLE
+// with `location->error` set, as any other.
+WalkStatus WalkLayerToSmdh(ByteLayer* source, KeyRing* keys, TitleIdentity* identity, SmdhLocation* location,
+                           uint8_t* bytes, size_t* size);
+
 #endif

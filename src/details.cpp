@@ -24,21 +24,14 @@ int ParseTitles(const uint8_t* bytes, size_t size, int banner, SmdhMetadata* met
 
 DetailsResult DetailsOfLayer(ByteLayer* source, KeyRing* keys, FileDetails* details, int* error)
 {
-    WalkInput walk;
     SmdhLocation location;
     uint8_t smdh[SMDH_SIZE];
     size_t size = 0;
-    int in_memory = 0;
-    *error = BeginWalkOn(&walk, source);
-    DetailsResult result = *error != 0 ? DETAILS_UNREADABLE : DETAILS_OK;
-    if (result == DETAILS_OK) {
-        walk.keys = keys;
-        walk.identity = &details->identity;
-        WalkStatus status = WalkToSmdh(&walk, &location, smdh, &size, 0, &in_memory);
-        *error = status == WALK_UNREADABLE ? location.error : 0;
-        result = status == WALK_FOUND ? DETAILS_OK : status == WALK_UNREADABLE ? DETAILS_UNREADABLE : DETAILS_NONE;
-    }
-    EndWalk(&walk);
+    WalkStatus status = WalkLayerToSmdh(source, keys, &details->identity, &location, smdh, &size);
+    *error = status == WALK_UNREADABLE ? location.error : 0;
+    DetailsResult result = status == WALK_FOUND        ? DETAILS_OK
+                           : status == WALK_UNREADABLE ? DETAILS_UNREADABLE
+                                                       : DETAILS_NONE;
     if (result == DETAILS_OK && !ParseTitles(smdh, size, location.banner, &details->metadata, nullptr)) {
         result = DETAILS_NONE;
     }

@@ -81,20 +81,13 @@ unsigned ThumbnailPicture(const uint8_t* smdh, size_t smdh_size, int banner, uns
 
 unsigned ThumbnailOfLayer(ByteLayer* source, KeyRing* keys, unsigned size, uint8_t** picture, unsigned* side)
 {
-    WalkInput walk;
     SmdhLocation location;
     uint8_t smdh[SMDH_SIZE];
     size_t smdh_size = 0;
     *picture = nullptr;
-    unsigned result = BeginWalkOn(&walk, source) == 0 ? ICON_OK : ICON_READ_ERROR;
-    if (result == ICON_OK) {
-        walk.keys = keys;
-        int in_memory = 0;
-        WalkStatus status = WalkToSmdh(&walk, &location, smdh, &smdh_size, 0, &in_memory);
-        result = status == WALK_FOUND        ? ICON_OK
-                 : status == WALK_UNREADABLE ? ICON_READ_ERROR + static_cast<unsigned>(location.error)
-                                             : THUMBNAIL_NO_ICON;
-    }
-    EndWalk(&walk);
+    WalkStatus status = WalkLayerToSmdh(source, keys, nullptr, &location, smdh, &smdh_size);
+    unsigned result = status == WALK_FOUND        ? ICON_OK
+                      : status == WALK_UNREADABLE ? ICON_READ_ERROR + static_cast<unsigned>(location.error)
+                                                  : THUMBNAIL_NO_ICON;
     return result == ICON_OK ? ThumbnailPicture(smdh, smdh_size, location.banner, size, picture, side) : result;
 }
