@@ -203,29 +203,73 @@ static int create_temporary(const Target* target, char** temp)
     return fd;
 }
 
-// Writes the new file beside the target and renames it over the target.
-static int replace_through_temporary(const char* name, const Target* target, const unsigned char* data, size_t size)
+// Puts the finished temporary file `temp` at `path`, unless something is
+// there. Returns 0, EEXIST, or the errno value of the failure.
+static int move_to_free_name(const char* temp, const char* path)
+{
+    errno = 0;
+    if (renameat2(AT_FDCWD, temp, AT_FDCWD, path, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return last_error();
+    }
+    // A file system without that rename: a new hard link is as exclusive.
+    errno = 0;
+    if (link(temp, path) == 0) {
+        unlink(temp);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) {
+        return last_error();
+    }
+    // Nor links (FAT): a look just before the rename leaves the least gap.
+    struct stat found;
+    if (lstat(path, &found) == 0) {
+        return EEXIST;
+    }
+    errno = 0;
+    return rename(temp, path) == 0 ? 0 : last_error();
+}
+
+// How a finished temporary file takes the target's place: over whatever is
+// there, or only where nothing is.
+enum Placing { PLACE_OVER, PLACE_IF_FREE };
+
+// Writes the bytes to a new temporary file beside the target and puts it in
+// the target's place as `placing` says. Returns 0, or the errno value of the
+// failed step (EEXIST for a place not free); on failure only the temporary
+// file is removed. Sets `*no_temporary` where none could be made.
+static int write_through_temporary(const Target* target, const unsigned char* data, size_t size, Placing placing,
+                                   int* no_temporary)
 {
     char* temp = nullptr;
     int fd = create_temporary(target, &temp);
-    int error = 0;
-    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+    *no_temporary = fd < 0;
+    int error = fd < 0 ? last_error() : write_and_close(fd, data, size);
+    if (fd >= 0 && error == 0) {
+        errno = 0;
+        error = placing == PLACE_IF_FREE          ? move_to_free_name(temp, target->path)
+                : rename(temp, target->path) == 0 ? 0
+                                                  : last_error();
+    }
+    if (fd >= 0 && error != 0) {
+        unlink(temp);
+    }
+    free(temp);
+    return error;
+}
+
+// Writes the new file beside the target and renames it over the target.
+static int replace_through_temporary(const char* name, const Target* target, const unsigned char* data, size_t size)
+{
+    int no_temporary = 0;
+    int error = write_through_temporary(target, data, size, PLACE_OVER, &no_temporary);
+    if (no_temporary && (error == EACCES || error == EPERM)) {
         // No new file may be made here: an output that is writable itself
         // is still written, in place.
         error = write_in_place(name, data, size);
-    } else if (fd < 0) {
-        error = last_error();
-    } else {
-        error = write_and_close(fd, data, size);
-        errno = 0;
-        if (error == 0 && rename(temp, target->path) != 0) {
-            error = last_error();
-        }
-        if (error != 0) {
-            unlink(temp);
-        }
     }
-    free(temp);
     return error;
 }
 
@@ -287,51 +331,14 @@ PlatformExisting platform_existing_output(const char* path, size_t limit, std::v
     return read_and_close(fd, limit, bytes) == 0 ? EXISTING_FILE : EXISTING_UNREADABLE;
 }
 
-// Puts the finished temporary file `temp` at `path`, unless something is
-// there. Returns 0, EEXIST, or the errno value of the failure.
-static int move_to_free_name(const char* temp, const char* path)
-{
-    errno = 0;
-    if (renameat2(AT_FDCWD, temp, AT_FDCWD, path, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return last_error();
-    }
-    // A file system without that rename: a new hard link is as exclusive.
-    errno = 0;
-    if (link(temp, path) == 0) {
-        unlink(temp);
-        return 0;
-    }
-    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) {
-        return last_error();
-    }
-    // Nor links (FAT): a look just before the rename leaves the least gap.
-    struct stat found;
-    if (lstat(path, &found) == 0) {
-        return EEXIST;
-    }
-    errno = 0;
-    return rename(temp, path) == 0 ? 0 : last_error();
-}
-
 int platform_create_file(const char* path, const unsigned char* data, size_t size)
 {
     Target target = {strdup(path), 1, creation_mode()};
     if (target.path == nullptr) {
         return ENOMEM;
     }
-    char* temp = nullptr;
-    int fd = create_temporary(&target, &temp);
-    int error = fd < 0 ? last_error() : write_and_close(fd, data, size);
-    if (fd >= 0 && error == 0) {
-        error = move_to_free_name(temp, path);
-    }
-    if (fd >= 0 && error != 0) {
-        unlink(temp);
-    }
-    free(temp);
+    int no_temporary = 0;
+    int error = write_through_temporary(&target, data, size, PLACE_IF_FREE, &no_temporary);
     free(target.path);
     return error;
 }

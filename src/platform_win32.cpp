@@ -222,28 +222,39 @@ static HANDLE create_temporary(const Target* target, wchar_t** temp)
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the new file beside the target and moves it over the target.
-static int replace_through_temporary(const wchar_t* name, const Target* target, const unsigned char* data, size_t size)
+// Writes the bytes to a new temporary file beside the target and moves it
+// to the target's place with `move_flags` (MOVEFILE_REPLACE_EXISTING: over
+// whatever is there; 0: only where nothing is). Returns 0, or the errno
+// value of the failed step (EEXIST for a place not free); on failure only
+// the temporary file is removed. Stores in `*no_temporary` the system's
+// error where no temporary file could be made, else 0.
+static int write_through_temporary(const Target* target, const unsigned char* data, size_t size, DWORD move_flags,
+                                   DWORD* no_temporary)
 {
     wchar_t* temp = nullptr;
     HANDLE file = create_temporary(target, &temp);
-    int error = 0;
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    *no_temporary = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    int error = file == INVALID_HANDLE_VALUE ? last_error() : write_and_close(file, data, size);
+    if (file != INVALID_HANDLE_VALUE && error == 0 && !MoveFileExW(temp, target->path, move_flags)) {
+        error = last_error();
+    }
+    if (file != INVALID_HANDLE_VALUE && error != 0) {
+        DeleteFileW(temp);
+    }
+    free(temp);
+    return error;
+}
+
+// Writes the new file beside the target and moves it over the target.
+static int replace_through_temporary(const wchar_t* name, const Target* target, const unsigned char* data, size_t size)
+{
+    DWORD no_temporary = 0;
+    int error = write_through_temporary(target, data, size, MOVEFILE_REPLACE_EXISTING, &no_temporary);
+    if (no_temporary == ERROR_ACCESS_DENIED) {
         // No new file may be made here: an output that is writable itself
         // is still written, in place.
         error = write_in_place(name, data, size);
-    } else if (file == INVALID_HANDLE_VALUE) {
-        error = last_error();
-    } else {
-        error = write_and_close(file, data, size);
-        if (error == 0 && !MoveFileExW(temp, target->path, MOVEFILE_REPLACE_EXISTING)) {
-            error = last_error();
-        }
-        if (error != 0) {
-            DeleteFileW(temp);
-        }
     }
-    free(temp);
     return error;
 }
 
@@ -318,17 +329,8 @@ int platform_create_file(const char* path, const unsigned char* data, size_t siz
         return ENOMEM;
     }
     Target target = {name, 1};
-    wchar_t* temp = nullptr;
-    HANDLE file = create_temporary(&target, &temp);
-    int error = file == INVALID_HANDLE_VALUE ? last_error() : write_and_close(file, data, size);
-    // Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
-    if (file != INVALID_HANDLE_VALUE && error == 0 && !MoveFileExW(temp, name, 0)) {
-        error = last_error();
-    }
-    if (file != INVALID_HANDLE_VALUE && error != 0) {
-        DeleteFileW(temp);
-    }
-    free(temp);
+    DWORD no_temporary = 0;
+    int error = write_through_temporary(&target, data, size, 0, &no_temporary);
     free(name);
     return error;
 }
