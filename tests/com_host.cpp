@@ -15,6 +15,7 @@
 
 #include "png_writer.h"
 #include "property_store.h"
+#include "support.h"
 #include "thumbnail_provider.h"
 
 namespace {
@@ -42,23 +43,7 @@ bool thumbnail(IStream* stream, std::vector<uint8_t>* rgba, unsigned* side)
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     bool made = provider != nullptr && SUCCEEDED(provider->GetThumbnail(96, &bitmap, &alpha));
     if (made) {
-        BITMAP info;
-        GetObject(bitmap, sizeof info, &info);
-        *side = static_cast<unsigned>(info.bmWidth);
-        BITMAPINFO header = {};
-        header.bmiHeader.biSize = sizeof header.bmiHeader;
-        header.bmiHeader.biWidth = info.bmWidth;
-        header.bmiHeader.biHeight = -info.bmHeight;
-        header.bmiHeader.biPlanes = 1;
-        header.bmiHeader.biBitCount = 32;
-        rgba->resize(4 * size_t(*side) * *side);
-        HDC screen = GetDC(nullptr);
-        GetDIBits(screen, bitmap, 0, *side, rgba->data(), &header, DIB_RGB_COLORS);
-        ReleaseDC(nullptr, screen);
-        DeleteObject(bitmap);
-        for (size_t i = 0; i < rgba->size(); i += 4) {
-            std::swap((*rgba)[i], (*rgba)[i + 2]);
-        }
+        *rgba = BitmapRgba(bitmap, side);
     }
     if (provider != nullptr) {
         provider->Release();

@@ -3,6 +3,7 @@
 # CTest entries below.
 find_package(GTest REQUIRED)
 include(GoogleTest)
+set(GALLIVOX_PLATFORM_SUPPORT)
 set(GALLIVOX_PLATFORM_TESTS catalogue_test.cpp layer_test.cpp)
 set(GALLIVOX_PLATFORM_TEST_LIBRARIES)
 

@@ -205,25 +205,7 @@ protected:
         t.result = provider->GetThumbnail(cx, &bitmap, &alpha);
         if (SUCCEEDED(t.result)) {
             EXPECT_EQ(WTSAT_ARGB, alpha);
-            BITMAP info;
-            GetObject(bitmap, sizeof info, &info);
-            t.side = static_cast<unsigned>(info.bmWidth);
-            BITMAPINFO header = {};
-            header.bmiHeader.biSize = sizeof header.bmiHeader;
-            header.bmiHeader.biWidth = info.bmWidth;
-            header.bmiHeader.biHeight = -info.bmHeight;
-            header.bmiHeader.biPlanes = 1;
-            header.bmiHeader.biBitCount = 32;
-            std::vector<uint8_t> bgra(4 * size_t(t.side) * t.side);
-            HDC screen = GetDC(nullptr);
-            GetDIBits(screen, bitmap, 0, t.side, bgra.data(), &header, DIB_RGB_COLORS);
-            ReleaseDC(nullptr, screen);
-            DeleteObject(bitmap);
-            t.rgba = bgra;
-            for (size_t i = 0; i < bgra.size(); i += 4) {
-                t.rgba[i] = bgra[i + 2];
-                t.rgba[i + 2] = bgra[i];
-            }
+            t.rgba = BitmapRgba(bitmap, &t.side);
         } else {
             EXPECT_EQ(nullptr, bitmap);
         }

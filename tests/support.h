@@ -87,6 +87,12 @@ const int DIRECTORY_WRITE_ERRNO = EACCES;
 const int DIRECTORY_WRITE_ERRNO = EISDIR;
 #endif
 
+#ifdef _WIN32
+// The straight RGBA pixels (rows top down) of the 32-bit top-down bitmap
+// `bitmap` (an HBITMAP), which is deleted; its side in `side`.
+std::vector<uint8_t> BitmapRgba(void* bitmap, unsigned* side);
+#endif
+
 // `text` as a text stream of this platform writes it.
 std::string Native(const std::string& text);
 

@@ -6,6 +6,7 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 # GoogleTest is not ours: it keeps its own warnings.
 set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS "")
+set(GALLIVOX_PLATFORM_SUPPORT bitmap_win32.cpp)
 set(GALLIVOX_PLATFORM_TESTS windows_test.cpp provider_test.cpp "${GALLIVOX_MANIFEST_RC}")
 set(GALLIVOX_PLATFORM_TEST_LIBRARIES version ole32 oleaut32 propsys shlwapi uuid)
 
@@ -45,7 +46,7 @@ function(gallivox_add_tests)
 
   # A host that asks COM for the installed classes by their IDs alone.
   add_executable(com_host com_host.cpp)
-  target_link_libraries(com_host PRIVATE gallivox_lib ole32 oleaut32 propsys shlwapi uuid)
+  target_link_libraries(com_host PRIVATE gallivox_lib test_support ole32 oleaut32 propsys shlwapi uuid)
   # The installer, when tools/build_windows.sh --release has made it:
   # installed silently over a build of a lower version, checked, its
   # classes asked for through COM, and uninstalled, in a Wine prefix of its own.
