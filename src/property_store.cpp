@@ -223,3 +223,46 @@ HRESULT CreatePropertyStore(REFIID iid, void** out, LONG* module_references)
     store->Release();
     return result;
 }
+
+namespace {
+
+// The schema's path: beside this DLL.
+std::wstring schema_path()
+{
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH];
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&schema_path), &module) ||
+        GetModuleFileNameW(module, path, MAX_PATH) == 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        return std::wstring();
+    }
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"gallivox.propdesc";
+}
+
+UINT call_with_schema(HRESULT (*call)(PCWSTR))
+{
+    const std::wstring path = schema_path();
+    if (path.empty()) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    // The installer's thread may not have COM; the property system needs it.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT result = call(path.c_str());
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return result == S_OK ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall RegisterGallivoxSchema(MSIHANDLE)
+{
+    return call_with_schema(PSRegisterPropertySchema);
+}
+
+extern "C" UINT __stdcall UnregisterGallivoxSchema(MSIHANDLE)
+{
+    return call_with_schema(PSUnregisterPropertySchema);
+}

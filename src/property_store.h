@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <msi.h>
 #include <propsys.h>
 
 // The handler's class.
@@ -28,5 +29,15 @@ const PROPERTYKEY PKEY_GALLIVOX_FORMAT = {FMTID_GALLIVOX, 5};
 // Makes a handler and asks it for `iid`; counts it in `module_references`
 // while it lives. Returns S_OK, E_OUTOFMEMORY or E_NOINTERFACE.
 HRESULT CreatePropertyStore(REFIID iid, void** out, LONG* module_references);
+
+// Windows Installer's custom actions, called in the installed DLL: the
+// schema installed beside it (gallivox.propdesc) registered with, or taken
+// back from, the machine's property system, which gives our properties their
+// labels and makes them columns. The property system offers no registry
+// entry for this, only these calls. Return ERROR_SUCCESS or
+// ERROR_INSTALL_FAILURE (the installer goes on: the thumbnails and Windows'
+// own properties do not need the schema).
+extern "C" UINT __stdcall RegisterGallivoxSchema(MSIHANDLE install);
+extern "C" UINT __stdcall UnregisterGallivoxSchema(MSIHANDLE install);
 
 #endif

@@ -34,12 +34,17 @@ iconv -f UTF-16 -t UTF-8 "$scratch/before.reg" | tr -d '\r' > "$scratch/before.t
 
 python3 "$source_dir/windows/make_msi.py" 0.0.1 "$build_dir/release" "$source_dir" "$scratch/old.msi" > /dev/null
 "$wine" msiexec /i "$scratch/old.msi" /qn || fail "the lower version did not install"
-"$wine" msiexec /i "$msi" /qn || fail "the installer failed"
+# Wine's property system logs the schema calls it stubs: in the upgrade,
+# the lower version's schema taken back, then this one's registered.
+WINEDEBUG=fixme+propsys "$wine" msiexec /i "$msi" /qn 2> "$scratch/install.log" || fail "the installer failed"
+schema='"C:\\\\Program Files\\\\Gallivox\\\\gallivox.propdesc"'
+calls=$(grep -o "PS[A-Za-z]*PropertySchema L$schema" "$scratch/install.log" | cut -d' ' -f1 | tr '\n' ' ')
+[ "$calls" = "PSUnregisterPropertySchema PSRegisterPropertySchema " ] || fail "schema calls: $calls"
 versions=$(reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c 'DisplayName.*Gallivox' || true)
 [ "$versions" = 1 ] || fail "$versions Gallivox entries in the installed programs"
 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -q "DisplayVersion.*$(basename "$msi" | sed 's/gallivox-\([0-9.]*\)-.*/\1/').0" ||
     fail "the upgrade did not replace the lower version"
-for file in gallivox.exe gallivox_thumbnail.dll README.md LICENSE.txt README-Windows.txt docs/usage.md; do
+for file in gallivox.exe gallivox_thumbnail.dll gallivox.propdesc README.md LICENSE.txt README-Windows.txt docs/usage.md; do
     [ -f "$installed/$file" ] || fail "$file is not installed"
 done
 path=$(reg query "$environment" /v Path | grep ' Path ')
@@ -60,7 +65,8 @@ title=$("$wine" "$com_host" "$scratch/sample.cia" "$scratch/com.png" | tr -d '\r
 cmp -s "$scratch/command.png" "$scratch/com.png" || fail "COM's thumbnail is not the command's"
 [ "$title" = "title: Gallivox" ] || fail "COM's title: $title"
 
-"$wine" msiexec /x "$msi" /qn || fail "the uninstall failed"
+WINEDEBUG=fixme+propsys "$wine" msiexec /x "$msi" /qn 2> "$scratch/remove.log" || fail "the uninstall failed"
+grep -q "PSUnregisterPropertySchema L$schema" "$scratch/remove.log" || fail "the schema was not taken back"
 [ ! -e "$installed" ] || fail "files are left in $installed"
 [ "$(reg query "$environment" /v Path | grep ' Path ')" = "$path_before" ] || fail "PATH is not as it was"
 "$wine" reg export HKLM "$scratch/after.reg" /y > /dev/null 2>&1

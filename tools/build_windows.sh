@@ -94,6 +94,7 @@ if [ "$release" = yes ]; then
     # Text files with CR LF, as Windows' own editors expect.
     sed 's/$/\r/' LICENSE > "$stage/LICENSE.txt"
     sed 's/$/\r/' windows/README-Windows.txt > "$stage/README-Windows.txt"
+    cp windows/gallivox.propdesc "$stage/gallivox.propdesc"
     (cd "$stage" && cmake -E tar cf "../$zip" --format=zip gallivox.exe gallivox_thumbnail.dll README.md docs \
         LICENSE.txt README-Windows.txt)
     echo "release: $build/$zip"

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Builds the Windows installer, an MSI, from the release's staged files:
 wixl (msitools) writes it from a WiX source made here, then msibuild adds
-what wixl cannot write: PATH through the Environment table, and a condition
+what wixl cannot write: PATH through the Environment table, a condition
 on each extension's handlers, so that one that another program registered
-is left alone. Everything is in the MSI's own tables: no code of ours runs
-at install time, and uninstalling takes back exactly what it wrote.
+is left alone, and the property schema's registration. Everything but that
+schema is in the MSI's own tables, and uninstalling takes back exactly what
+it wrote. Windows registers a schema only through PSRegisterPropertySchema,
+so two custom actions call it, and its counterpart, in the installed DLL.
 Usage: make_msi.py VERSION STAGE_DIR SOURCE_DIR OUT.msi"""
 import os
 import re
@@ -69,6 +71,7 @@ components = [
                         for name in files[1:]]),
     component("Provider", [
         '<File Id="gallivox_thumbnail.dll" Source="gallivox_thumbnail.dll" KeyPath="yes"/>',
+        '<File Id="gallivox.propdesc" Source="gallivox.propdesc"/>',
         value("Software\\Classes\\CLSID\\" + THUMBNAIL_CLSID, "Gallivox thumbnail provider"),
         value("Software\\Classes\\CLSID\\%s\\InprocServer32" % THUMBNAIL_CLSID, "[INSTALLDIR]gallivox_thumbnail.dll"),
         value("Software\\Classes\\CLSID\\%s\\InprocServer32" % THUMBNAIL_CLSID, "Apartment", "ThreadingModel"),
@@ -133,8 +136,16 @@ with tempfile.TemporaryDirectory() as work:
     with open(os.path.join(tables, "Environment.idt"), "wb") as f:
         f.write("Environment\tName\tValue\tComponent_\r\ns72\tl255\tL255\ts72\r\nEnvironment\tEnvironment\r\n"
                 "GallivoxPath\t=-*Path\t[INSTALLDIR];[~]\tTool\r\n".encode("utf-8"))
+    # The schema: registered once the DLL is in place, taken back while it
+    # still is. A function in an installed file (17), deferred (1024), as
+    # the machine (2048), its failure no reason to undo the install (64).
+    with open(os.path.join(tables, "CustomAction.idt"), "wb") as f:
+        f.write("Action\tType\tSource\tTarget\r\ns72\ti2\tS72\tS255\r\nCustomAction\tAction\r\n"
+                "RegisterSchema\t3153\tgallivox_thumbnail.dll\tRegisterGallivoxSchema\r\n"
+                "UnregisterSchema\t3153\tgallivox_thumbnail.dll\tUnregisterGallivoxSchema\r\n".encode("utf-8"))
     rows(os.path.join(tables, "InstallExecuteSequence.idt"),
-         [("AppSearch", "", "50"), ("RemoveEnvironmentStrings", "", "3300"), ("WriteEnvironmentStrings", "", "5200")])
+         [("AppSearch", "", "50"), ("RemoveEnvironmentStrings", "", "3300"), ("WriteEnvironmentStrings", "", "5200"),
+          ("UnregisterSchema", 'REMOVE="ALL"', "3400"), ("RegisterSchema", 'NOT REMOVE="ALL"', "6500")])
     rows(os.path.join(tables, "InstallUISequence.idt"), [("AppSearch", "", "50")])
     # Each handler's key is looked up first (64-bit view, its default
     # value): its component is installed where it is empty or ours.
@@ -158,7 +169,7 @@ with tempfile.TemporaryDirectory() as work:
             lines[i] = "\t".join(fields)
     with open(component_table, "wb") as f:
         f.write("\r\n".join(lines).encode("utf-8"))
-    subprocess.run(["msibuild", os.path.abspath(out), "-i", "Environment.idt", "InstallExecuteSequence.idt",
+    subprocess.run(["msibuild", os.path.abspath(out), "-i", "Environment.idt", "CustomAction.idt", "InstallExecuteSequence.idt",
                     "InstallUISequence.idt", "AppSearch.idt", "RegLocator.idt", "Component.idt"],
                    check=True, cwd=tables)
 print("installer: " + out)
