@@ -61,9 +61,11 @@ cp "$source_dir/samples/sample.icn" "$scratch/sample.cia"
 # Its English short title (UTF-16LE at 0x208): "Gallivox".
 printf 'G\000a\000l\000l\000i\000v\000o\000x\000' | dd of="$scratch/sample.cia" bs=1 seek=520 conv=notrunc 2> /dev/null
 "$wine" "$installed/gallivox.exe" --thumbnail 96 "$scratch/sample.cia" "$scratch/command.png"
-title=$("$wine" "$com_host" "$scratch/sample.cia" "$scratch/com.png" | tr -d '\r') || fail "COM gave no thumbnail or title"
+properties=$("$wine" "$com_host" "$scratch/sample.cia" "$scratch/com.png" | tr -d '\r') ||
+    fail "COM gave no thumbnail or properties"
 cmp -s "$scratch/command.png" "$scratch/com.png" || fail "COM's thumbnail is not the command's"
-[ "$title" = "title: Gallivox" ] || fail "COM's title: $title"
+title=$(echo "$properties" | grep '^System.Title: ') || fail "COM gave no title: $properties"
+[ "$title" = "System.Title: Gallivox" ] || fail "COM's title: $title"
 
 WINEDEBUG=fixme+propsys "$wine" msiexec /x "$msi" /qn 2> "$scratch/remove.log" || fail "the uninstall failed"
 grep -q "PSUnregisterPropertySchema L$schema" "$scratch/remove.log" || fail "the schema was not taken back"

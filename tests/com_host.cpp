@@ -1,7 +1,7 @@
 // A host that asks Windows' COM for the installed classes, as Explorer
 // does, by their class IDs alone: the thumbnail of FILE at 96 pixels,
-// written to OUTPUT as a PNG, and the title its property handler gives,
-// printed. Usage: com_host FILE OUTPUT. Exits 0, or 1 on any failure.
+// written to OUTPUT as a PNG, and every property its property handler
+// gives, printed a line each as "System.Title: ...". Usage: com_host FILE OUTPUT. Exits 0, or 1 on any failure.
 #include <windows.h>
 
 #include <propkey.h>
@@ -51,6 +51,49 @@ bool thumbnail(IStream* stream, std::vector<uint8_t>* rgba, unsigned* side)
     return made;
 }
 
+// Wine's property system cannot name a key, so the host names ours.
+const char* name_of(const PROPERTYKEY& key)
+{
+    static const struct {
+        PROPERTYKEY key;
+        const char* name;
+    } NAMES[] = {{PKEY_Title, "System.Title"},
+                 {PKEY_Media_SubTitle, "System.Media.SubTitle"},
+                 {PKEY_Media_Publisher, "System.Media.Publisher"},
+                 {PKEY_GALLIVOX_TITLE_ID, "Gallivox.TitleId"},
+                 {PKEY_GALLIVOX_PRODUCT_CODE, "Gallivox.ProductCode"},
+                 {PKEY_GALLIVOX_TITLE_VERSION, "Gallivox.TitleVersion"},
+                 {PKEY_GALLIVOX_FORMAT, "Gallivox.Format"}};
+    for (const auto& entry : NAMES) {
+        if (IsEqualPropertyKey(entry.key, key)) {
+            return entry.name;
+        }
+    }
+    return "(unknown)";
+}
+
+// Each property of the store, printed; false when one cannot be read.
+bool print_properties(IPropertyStore* store)
+{
+    DWORD count = 0;
+    bool ok = SUCCEEDED(store->GetCount(&count));
+    for (DWORD i = 0; ok && i < count; i++) {
+        PROPERTYKEY key;
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        // Wine's PropVariantToString takes no numbers: the two types we give.
+        ok = SUCCEEDED(store->GetAt(i, &key)) && SUCCEEDED(store->GetValue(key, &value)) &&
+             (value.vt == VT_LPWSTR || value.vt == VT_UI4);
+        if (ok && value.vt == VT_UI4) {
+            printf("%s: %lu\n", name_of(key), static_cast<unsigned long>(value.ulVal));
+        } else if (ok) {
+            printf("%s: %ls\n", name_of(key), value.pwszVal);
+        }
+        PropVariantClear(&value);
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -71,13 +114,7 @@ int main(int argc, char** argv)
         LARGE_INTEGER start = {};
         stream->Seek(start, STREAM_SEEK_SET, nullptr);
         IPropertyStore* store = make<IPropertyStore>(CLSID_GALLIVOX_PROPERTIES, stream);
-        PROPVARIANT title;
-        PropVariantInit(&title);
-        ok = store != nullptr && SUCCEEDED(store->GetValue(PKEY_Title, &title)) && title.vt == VT_LPWSTR;
-        if (ok) {
-            printf("title: %ls\n", title.pwszVal);
-        }
-        PropVariantClear(&title);
+        ok = store != nullptr && print_properties(store);
         if (store != nullptr) {
             store->Release();
         }
