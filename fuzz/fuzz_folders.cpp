@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     expected_inputs(root, root.string(), &expected);
     require(inputs.size() == expected.size(), "not the files another walk finds");
     std::set<std::string> pngs;
-    BatchOptions options = {"/out", 0, 0, 0, 0, 0};
+    BatchOptions options = {"/out", 0, 0, 0, 0, 0, 0};
     for (size_t i = 0; i < inputs.size(); i++) {
         require(inputs[i].path == expected[i], "not the files another walk finds, in its order");
         require(!inputs[i].unreadable_folder, "a folder of the scratch tree could not be read");

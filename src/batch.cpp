@@ -43,15 +43,18 @@ static int convert_input(const BatchSetting* setting, const BatchInput* input, c
     if (options->into != nullptr) {
         mode |= OUTPUT_MAKE_FOLDERS;
     }
+    const std::string animated = options->animated ? AnimatedPngName(png) : std::string();
     Job job = {input->path.c_str(),
                {nullptr, png},
+               options->animated ? animated.c_str() : nullptr,
                "\n",
                stdout,
                messages,
                setting->keys,
                options->size,
                mode,
-               options->verbose && written_by == nullptr};
+               options->verbose && written_by == nullptr,
+               1};
     if (input->unreadable_folder) {
         Say(&job, job.open_failures, "Could not open %s.\n", job.input);
         return EXIT_CANNOT_OPEN;

@@ -67,6 +67,7 @@ int ParseBatchOptions(int argc, char** argv, BatchOptions* options, std::vector<
         int* flag = strcmp(argument, "--force") == 0       ? &options->force
                     : strcmp(argument, "--verbose") == 0   ? &options->verbose
                     : strcmp(argument, "--retroarch") == 0 ? &options->retroarch
+                    : strcmp(argument, "--animated") == 0  ? &options->animated
                                                            : nullptr;
         if (after_options) {
             arguments->push_back(argument);
@@ -233,4 +234,14 @@ int BatchPngName(const BatchOptions* options, const BatchInput* input, char* png
         start = end + 1;
     }
     return EXIT_DONE;
+}
+
+std::string AnimatedPngName(const char* png)
+{
+    std::string name = png;
+    const std::string png_ending = ".png";
+    if (name.size() >= png_ending.size() && name.compare(name.size() - png_ending.size(), png_ending.size(), png_ending) == 0) {
+        name.resize(name.size() - png_ending.size());
+    }
+    return name + ".animated.png";
 }

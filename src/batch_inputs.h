@@ -13,6 +13,7 @@ struct BatchOptions {
     int verbose;        // --verbose: each existing file kept is named
     int retroarch;      // --retroarch: every PNG straight in `into`, named by RetroArch's rule
     int windows_names;  // the names made in `into` must keep Windows' rules
+    int animated;       // --animated: each DSi animated icon beside its PNG (AnimatedPngName)
 };
 
 // An input of the batch: a file, or a folder that could not be read (its
@@ -24,7 +25,8 @@ struct BatchInput {
 };
 
 // Parses the arguments that follow "--batch" in `argv`: the options, anywhere
-// up to "--" (--into DIR, --size N, --force, --verbose, --retroarch; each
+// up to "--" (--into DIR, --size N, --force, --verbose, --retroarch,
+// --animated; each
 // given twice takes its later value), and every other argument, and all
 // after "--", as an input, in order, into `arguments`. Returns 0, or the exit
 // status after saying why an option is wrong.
@@ -50,5 +52,9 @@ void ExpandBatchInputs(const std::vector<const char*>& arguments, std::vector<Ba
 // name does not fit; 3 when a name under --into breaks Windows' rules where
 // they hold: each after printing why, unless `quiet`.
 int BatchPngName(const BatchOptions* options, const BatchInput* input, char* png, int quiet);
+
+// The name of the animated icon that goes with the PNG `png`: its ending
+// ".png" made ".animated.png" (game.png: game.animated.png).
+std::string AnimatedPngName(const char* png);
 
 #endif

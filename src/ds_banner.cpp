@@ -31,6 +31,9 @@ const size_t TITLE_SIZE = 0x100;
 const size_t TITLE_UNITS = 128;
 const int TITLE_LANGUAGES = 8;
 const size_t ANIMATION = 0x1240;  // bitmaps, palettes, then the sequence
+const size_t BITMAPS = 0x1240;
+const size_t BITMAP_SIZE = 0x200;
+const size_t PALETTES = 0x2240;
 const size_t SEQUENCE = 0x2340;
 
 // The end of what each CRC covers, by its index: the titles up to Japanese
@@ -129,24 +132,63 @@ static void put_colour(uint8_t* pixel, uint16_t colour)
     pixel[3] = 255;
 }
 
-void DsIconToRgba(const uint8_t* banner, uint8_t* rgba)
+// Draws the 32×32 bitmap of 4-bit tiles at `tiles` with the 16 colours at
+// `palette` into `rgba`, mirrored as `flip_h` and `flip_v` say.
+static void draw_tiles(const uint8_t* tiles, const uint8_t* palette, int flip_h, int flip_v, uint8_t* rgba)
 {
     const int tiles_per_row = DS_ICON_SIDE / 8;
     for (int tile = 0; tile < tiles_per_row * tiles_per_row; tile++) {
         // A tile is 32 bytes: 8 rows of 4 bytes, the low nibble the left pixel.
-        const uint8_t* bytes = banner + ICON + 32 * size_t(tile);
+        const uint8_t* bytes = tiles + 32 * size_t(tile);
         for (int i = 0; i < 64; i++) {
             int x = 8 * (tile % tiles_per_row) + i % 8;
             int y = 8 * (tile / tiles_per_row) + i / 8;
+            x = flip_h ? DS_ICON_SIDE - 1 - x : x;
+            y = flip_v ? DS_ICON_SIDE - 1 - y : y;
             unsigned index = (bytes[i / 2] >> (4 * (i % 2))) & 0x0F;
             uint8_t* pixel = rgba + 4 * (size_t(y) * DS_ICON_SIDE + size_t(x));
             if (index == 0) {
                 memset(pixel, 0, 4);  // transparent, whatever its colour
             } else {
-                put_colour(pixel, u8_to_u16(banner + PALETTE + 2 * index, LITTLE));
+                put_colour(pixel, u8_to_u16(palette + 2 * index, LITTLE));
             }
         }
     }
+}
+
+void DsIconToRgba(const uint8_t* banner, uint8_t* rgba)
+{
+    draw_tiles(banner + ICON, banner + PALETTE, 0, 0, rgba);
+}
+
+DsAnimationState DsAnimationStateOf(const uint8_t* banner, size_t size)
+{
+    if (size < 2 || u8_to_u16(banner, LITTLE) != VERSION_DSI) {
+        return DS_ANIMATION_NONE;
+    }
+    if (size < CRC_ENDS[3]) {
+        return DS_ANIMATION_CUT;
+    }
+    if (!crc_holds(banner, size, 3)) {
+        return DS_ANIMATION_BAD_CRC;
+    }
+    // A frame of 0 ticks is never seen: a sequence of only such shows nothing.
+    for (int i = 0; i < DS_ANIMATION_TOKENS; i++) {
+        uint16_t token = u8_to_u16(banner + SEQUENCE + 2 * size_t(i), LITTLE);
+        if (token == 0) {
+            break;
+        }
+        if ((token & 0xFF) != 0) {
+            return DS_ANIMATION_OK;
+        }
+    }
+    return DS_ANIMATION_NONE;
+}
+
+void DsFrameToRgba(const uint8_t* banner, const DsFrame* frame, uint8_t* rgba)
+{
+    draw_tiles(banner + BITMAPS + BITMAP_SIZE * size_t(frame->bitmap), banner + PALETTES + 32 * size_t(frame->palette),
+               frame->flip_h, frame->flip_v, rgba);
 }
 
 // Splits a title's text at its line breaks: the first non-empty line is the
@@ -176,8 +218,9 @@ static void split_title(SmdhTitle* title)
     }
 }
 
-static void parse_animation(const uint8_t* banner, DsAnimation* animation)
+void ParseDsAnimation(const uint8_t* banner, DsAnimation* animation)
 {
+    memset(animation, 0, sizeof *animation);
     animation->present = 1;
     for (int i = 0; i < DS_ANIMATION_TOKENS; i++) {
         uint16_t token = u8_to_u16(banner + SEQUENCE + 2 * size_t(i), LITTLE);
@@ -211,6 +254,6 @@ void ParseDsBanner(const uint8_t* banner, size_t size, SmdhMetadata* metadata, D
         split_title(title);
     }
     if (version == VERSION_DSI && crc_holds(banner, size, 3)) {
-        parse_animation(banner, animation);
+        ParseDsAnimation(banner, animation);
     }
 }

@@ -19,6 +19,8 @@ const size_t DS_BANNER_MAX_SIZE = 0x23C0;
 // A version-1 banner, the least a raw banner file holds.
 const size_t DS_BANNER_MIN_SIZE = 0x840;
 const int DS_ICON_SIDE = 32;
+// A DSi animation's durations count ticks of 1/60 second.
+const uint16_t DS_TICKS_A_SECOND = 60;
 
 // The CRC-16 of the banner formats (reflected 0xA001, from 0xFFFF).
 uint16_t DsCrc16(const uint8_t* bytes, size_t size);
@@ -49,6 +51,23 @@ const char* DsBannerDamage(const uint8_t* banner, size_t size);
 // bytes each, rows top first; palette index 0 is transparent (all zero),
 // every other colour opaque, each 5-bit channel shifted up to 8 bits.
 void DsIconToRgba(const uint8_t* banner, uint8_t* rgba);
+
+// What a checked banner of `size` bytes holds of a DSi animation.
+enum DsAnimationState {
+    DS_ANIMATION_NONE,     // a version without one, a first token of 0, or no frame of 1 tick or more
+    DS_ANIMATION_OK,       // all there, its CRC holds
+    DS_ANIMATION_CUT,      // version 0x0103, but the bytes end inside it
+    DS_ANIMATION_BAD_CRC,  // version 0x0103, and its CRC fails
+};
+DsAnimationState DsAnimationStateOf(const uint8_t* banner, size_t size);
+
+// Parses the sequence of a banner whose animation is DS_ANIMATION_OK.
+void ParseDsAnimation(const uint8_t* banner, DsAnimation* animation);
+
+// Draws `frame` of a banner whose animation is DS_ANIMATION_OK into `rgba`
+// as DsIconToRgba draws the icon: the bitmap its token names, with the
+// palette it names, mirrored as its flips say.
+void DsFrameToRgba(const uint8_t* banner, const DsFrame* frame, uint8_t* rgba);
 
 // Parses a checked banner of `size` bytes into `metadata` (its titles by
 // the SMDH's language indices, the rest zero) and `animation`. A title whose

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "decode_bmp.h"
 #include "ds_banner.h"
@@ -152,6 +153,32 @@ unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned 
     uint8_t image[DS_ICON_SIDE * DS_ICON_SIDE * 4];
     DsIconToRgba(banner, image);
     return WritePng(output_path, image, DS_ICON_SIDE, mode);
+}
+
+unsigned ConvertDsAnimation(const uint8_t* banner, const char* output_path, unsigned mode)
+{
+    const size_t picture_bytes = 4 * DS_ICON_SIDE * DS_ICON_SIDE;
+    DsAnimation animation;
+    ParseDsAnimation(banner, &animation);
+    std::vector<uint8_t> pictures(picture_bytes * size_t(animation.count));
+    std::vector<PngFrame> frames;
+    for (int i = 0; i < animation.count; i++) {
+        const DsFrame* token = &animation.frames[i];
+        if (token->duration == 0) {
+            continue;  // never seen
+        }
+        uint8_t* picture = pictures.data() + picture_bytes * frames.size();
+        DsFrameToRgba(banner, token, picture);
+        // The same picture as the frame before: one frame, shown for both.
+        if (!frames.empty() && memcmp(frames.back().rgba, picture, picture_bytes) == 0) {
+            frames.back().delay_numerator = static_cast<uint16_t>(frames.back().delay_numerator + token->duration);
+        } else {
+            frames.push_back({picture, static_cast<uint16_t>(token->duration), DS_TICKS_A_SECOND});
+        }
+    }
+    uint8_t still[picture_bytes];
+    DsIconToRgba(banner, still);
+    return WriteAnimatedPng(output_path, still, frames.data(), frames.size(), DS_ICON_SIDE, mode);
 }
 
 unsigned ConvertIcon(FILE* input, const char* output_path, int32_t offset, int32_t side)

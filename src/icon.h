@@ -60,6 +60,15 @@ unsigned SmdhIconImage(FILE* input, const uint8_t* smdh, size_t size, int32_t of
 // `mode` (OutputMode flags) says. Returns ICON_OK or an IconStatus failure.
 unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned mode);
 
+// Writes the DSi animation of the DS banner at `banner` (its state
+// DS_ANIMATION_OK) as an animated PNG under `output_path`, as `mode` says:
+// the icon as its default image, then a 32×32 frame a token, drawn as the
+// token says and shown for its ticks (1/60 second each), looping for ever.
+// A token of 0 ticks is left out, and a token that shows the same picture
+// as the frame before adds its ticks to that frame. Returns ICON_OK or a
+// failure of WriteAnimatedPng.
+unsigned ConvertDsAnimation(const uint8_t* banner, const char* output_path, unsigned mode);
+
 // Stores the n×n raw RGB565 pixels of `raw` (tiled order: 8×8 tiles left to
 // right, top to bottom, Z order inside each) into `bmp`, 3·n² bytes of
 // BGR24 rows from the bottom up. n must be a multiple of 8 from 8 to 128;

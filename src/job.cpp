@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "ds_banner.h"
 #include "picture.h"
 #include "platform.h"
 #include "utils.h"
@@ -144,7 +145,7 @@ void CloseInput(OpenedInput* opened)
 
 int CheckOutputsSpareInput(FILE* input, const Job* job)
 {
-    for (const char* output : job->outputs) {
+    for (const char* output : {job->outputs[SLOT_SMALL], job->outputs[SLOT_LARGE], job->animated}) {
         if (output != nullptr && platform_same_file(input, output)) {
             Say(job, stderr, "Refusing to overwrite the input file %s.\n", output);
             return EXIT_USAGE;
@@ -195,6 +196,33 @@ static int write_slot(const OpenedInput* opened, const Job* job, Slot slot)
     return ReportIconStatus(job, slot, output, status);
 }
 
+// Writes the DSi animated icon of a DS banner; returns its status, after
+// saying why it was not written. A file with none gives 3, or, where the
+// job says it is optional, 0 and no word.
+static int write_animated(const OpenedInput* opened, const Job* job)
+{
+    DsAnimationState state =
+        opened->location.banner ? DsAnimationStateOf(opened->smdh, opened->smdh_size) : DS_ANIMATION_NONE;
+    switch (state) {
+    case DS_ANIMATION_NONE:
+        if (job->animation_optional) {
+            return EXIT_DONE;
+        }
+        Say(job, stderr, "%s has no animated icon.\n", job->input);
+        return EXIT_ICON_FAILED;
+    case DS_ANIMATION_CUT:
+        Say(job, stderr, "%s is damaged: its animated icon is cut short.\n", job->input);
+        return EXIT_ICON_FAILED;
+    case DS_ANIMATION_BAD_CRC:
+        Say(job, stderr, "%s is damaged: its animated icon fails its CRC.\n", job->input);
+        return EXIT_ICON_FAILED;
+    case DS_ANIMATION_OK:
+        break;
+    }
+    unsigned status = ConvertDsAnimation(opened->smdh, job->animated, job->mode);
+    return ReportIconStatus(job, SLOT_LARGE, job->animated, status);
+}
+
 int WritePicture(const Job* job, OpenedInput* opened, unsigned size, unsigned mode)
 {
     int status = LoadSmdh(job, opened);
@@ -234,6 +262,10 @@ int RunJob(const Job* job)
                 status = GraverStatus(status, write_slot(&opened, job, static_cast<Slot>(slot)));
             }
         }
+    }
+    // The animated icon follows the others, whatever became of them.
+    if (job->animated != nullptr && status != EXIT_USAGE && status != EXIT_CANNOT_OPEN) {
+        status = GraverStatus(status, write_animated(&opened, job));
     }
     CloseInput(&opened);
     return status;

@@ -41,6 +41,7 @@ struct Message;
 struct Job {
     const char* input;
     const char* outputs[SLOT_COUNT];  // null where the slot is not wanted
+    const char* animated;             // the DSi animated icon's output, or null
     const char* line_end;
     FILE* open_failures;
     std::vector<Message>* messages;  // null: each message goes straight out
@@ -49,6 +50,7 @@ struct Job {
                                      // --thumbnail `size`
     unsigned mode;                   // how each output is written: OutputMode flags
     int verbose;                     // an output kept (OUTPUT_KEEP) is named, with why
+    int animation_optional;          // a file without an animated icon is passed over in silence
 };
 
 // A job's message, kept for its turn where several workers run a batch.

@@ -27,6 +27,8 @@ static void parse_options(int argc, char** argv, Job* job)
             job->outputs[SLOT_LARGE] = value;
         } else if (strcmp(argv[i], "-s") == 0) {
             job->outputs[SLOT_SMALL] = value;
+        } else if (strcmp(argv[i], "-a") == 0) {
+            job->animated = value;
         }
     }
 }
@@ -38,7 +40,7 @@ static int run_beside(const char* input, KeyRing* keys)
     if (append_filextention(derived_name, DERIVED_NAME_SIZE, input, ".png") != 0) {
         return EXIT_USAGE;
     }
-    Job job = {input, {nullptr, derived_name}, "", stdout, nullptr, keys, 0, OUTPUT_REPLACE, 0};
+    Job job = {input, {nullptr, derived_name}, nullptr, "", stdout, nullptr, keys, 0, OUTPUT_REPLACE, 0, 0};
     return RunJob(&job);
 }
 
@@ -129,7 +131,7 @@ int GallivoxMain(int argc, char** argv)
     if (argc == 2) {
         return run_beside(argv[1], &keys);
     }
-    Job job = {nullptr, {nullptr, nullptr}, "", stdout, nullptr, &keys, 0, OUTPUT_REPLACE, 0};
+    Job job = {nullptr, {nullptr, nullptr}, nullptr, "", stdout, nullptr, &keys, 0, OUTPUT_REPLACE, 0, 0};
     parse_options(argc, argv, &job);
     // Only where the options name no input, which was an error before.
     if (job.input == nullptr && strcmp(argv[1], "--batch") == 0) {
@@ -145,7 +147,7 @@ int GallivoxMain(int argc, char** argv)
         fputs("No input ICN data specified.", stderr);
         return EXIT_USAGE;
     }
-    if (job.outputs[SLOT_LARGE] == nullptr && job.outputs[SLOT_SMALL] == nullptr) {
+    if (job.outputs[SLOT_LARGE] == nullptr && job.outputs[SLOT_SMALL] == nullptr && job.animated == nullptr) {
         fputs("Nothing to do.", stderr);
         return EXIT_USAGE;
     }

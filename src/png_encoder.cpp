@@ -401,32 +401,103 @@ void PutPaletteAndKey(std::vector<uint8_t>* png, const PngMode& mode, const std:
     }
 }
 
+// One picture's image data in `mode`: its rows converted, filtered and
+// compressed, appended to `png`.
+unsigned PutImageData(const uint8_t* rgba, unsigned width, unsigned height, const PngMode& mode,
+                      const ColourTable& colours, std::vector<uint8_t>* png)
+{
+    size_t bits_per_pixel = Channels(mode.type) * mode.depth;
+    size_t line_bytes = (width * bits_per_pixel + 7) / 8;
+    Bytes converted;
+    const uint8_t* rows = rgba;
+    if (mode.type != RGBA) {
+        converted = ConvertRows(rgba, width, height, mode, colours, line_bytes);
+        rows = converted.get();
+    }
+    bool adaptive = mode.type != PALETTE && mode.depth == 8;
+    Bytes data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
+    converted.reset();
+    return ZlibCompressLikeLodePng(data.get(), (line_bytes + 1) * height, png);
+}
+
+// A chunk of image data: IDAT, or an animation's fdAT behind its sequence number.
+unsigned PutDataChunk(const char* type, const uint32_t* sequence, const uint8_t* rgba, unsigned width,
+                      unsigned height, const PngMode& mode, const ColourTable& colours, std::vector<uint8_t>* png)
+{
+    size_t chunk = BeginChunk(png, type);
+    if (sequence != nullptr) {
+        Put32(png, *sequence);
+    }
+    unsigned error = PutImageData(rgba, width, height, mode, colours, png);
+    return error != 0 ? error : EndChunk(png, chunk);
+}
+
 unsigned Encode(const uint8_t* rgba, unsigned width, unsigned height, std::vector<uint8_t>* png)
 {
     size_t pixels = static_cast<size_t>(width) * height;
     std::unique_ptr<ColourStats> stats(new ColourStats);
     CountColours(stats.get(), rgba, pixels);
     PngMode mode = ChooseMode(*stats, pixels);
-    size_t bits_per_pixel = Channels(mode.type) * mode.depth;
-    size_t line_bytes = (width * bits_per_pixel + 7) / 8;
-    Bytes converted;
-    const uint8_t* rows = rgba;
-    if (mode.type != RGBA) {
-        converted = ConvertRows(rgba, width, height, mode, stats->colours, line_bytes);
-        rows = converted.get();
-    }
-    bool adaptive = mode.type != PALETTE && mode.depth == 8;
-    Bytes data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
-    converted.reset();
-    size_t data_size = (line_bytes + 1) * height;
-
+    size_t data_size = ((width * Channels(mode.type) * mode.depth + 7) / 8 + 1) * height;
     png->reserve(1024 + data_size / 2);  // most of what a PNG here takes, to save copies
     PutHeader(png, width, height, mode);
     PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint8_t>());
-    size_t chunk = BeginChunk(png, "IDAT");
-    unsigned error = ZlibCompressLikeLodePng(data.get(), data_size, png);
+    unsigned error = PutDataChunk("IDAT", nullptr, rgba, width, height, mode, stats->colours, png);
     if (error == 0) {
-        error = EndChunk(png, chunk);
+        EndChunk(png, BeginChunk(png, "IEND"));
+    }
+    return error;
+}
+
+// acTL: the number of frames, and plays without end (0).
+void PutAnimationControl(std::vector<uint8_t>* png, size_t frames)
+{
+    size_t chunk = BeginChunk(png, "acTL");
+    Put32(png, static_cast<uint32_t>(frames));
+    Put32(png, 0);
+    EndChunk(png, chunk);
+}
+
+// fcTL: a frame of the full size at the origin, shown for its delay, left
+// in place for the next (dispose NONE), which replaces every pixel of it
+// (blend SOURCE), transparent ones included.
+void PutFrameControl(std::vector<uint8_t>* png, uint32_t sequence, unsigned width, unsigned height,
+                     const PngFrame& frame)
+{
+    size_t chunk = BeginChunk(png, "fcTL");
+    for (uint32_t value : {sequence, uint32_t(width), uint32_t(height), 0u, 0u}) {
+        Put32(png, value);
+    }
+    png->insert(png->end(), {static_cast<uint8_t>(frame.delay_numerator >> 8), static_cast<uint8_t>(frame.delay_numerator),
+                             static_cast<uint8_t>(frame.delay_denominator >> 8),
+                             static_cast<uint8_t>(frame.delay_denominator), 0, 0});
+    EndChunk(png, chunk);
+}
+
+unsigned EncodeAnimated(const uint8_t* still, const PngFrame* frames, size_t count, unsigned width, unsigned height,
+                        std::vector<uint8_t>* png)
+{
+    // One mode for every picture: the one LodePNG would choose for all of
+    // them side by side.
+    const size_t picture_bytes = 4 * static_cast<size_t>(width) * height;
+    std::vector<uint8_t> all(picture_bytes * (count + 1));
+    std::memcpy(all.data(), still, picture_bytes);
+    for (size_t i = 0; i != count; ++i) {
+        std::memcpy(all.data() + picture_bytes * (i + 1), frames[i].rgba, picture_bytes);
+    }
+    std::unique_ptr<ColourStats> stats(new ColourStats);
+    CountColours(stats.get(), all.data(), all.size() / 4);
+    PngMode mode = ChooseMode(*stats, all.size() / 4);
+    PutHeader(png, width, height, mode);
+    PutAnimationControl(png, count);
+    PutPaletteAndKey(png, mode, mode.type == PALETTE ? PaletteOf(stats->colours) : std::vector<uint8_t>());
+    // The still picture is the default image, outside the animation: no fcTL.
+    unsigned error = PutDataChunk("IDAT", nullptr, still, width, height, mode, stats->colours, png);
+    uint32_t sequence = 0;
+    for (size_t i = 0; error == 0 && i != count; ++i) {
+        PutFrameControl(png, sequence++, width, height, frames[i]);
+        error = PutDataChunk("fdAT", &sequence, frames[i].rgba, width, height, mode, stats->colours, png);
+        sequence++;
     }
     if (error == 0) {
         EndChunk(png, BeginChunk(png, "IEND"));
@@ -440,6 +511,16 @@ unsigned EncodePngLikeLodePng(const uint8_t* rgba, unsigned width, unsigned heig
 {
     try {
         return Encode(rgba, width, height, png);
+    } catch (const std::bad_alloc&) {
+        return 83;
+    }
+}
+
+unsigned EncodeAnimatedPng(const uint8_t* still, const PngFrame* frames, size_t count, unsigned width, unsigned height,
+                           std::vector<uint8_t>* png)
+{
+    try {
+        return EncodeAnimated(still, frames, count, width, height, png);
     } catch (const std::bad_alloc&) {
         return 83;
     }

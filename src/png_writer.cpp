@@ -3,15 +3,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include <lodepng.h>
 
 #include "icon_status.h"
 #include "platform.h"
-#ifdef GALLIVOX_PNG_ENCODER
-#include "png_encoder.h"
-#endif
 
 namespace {
 
@@ -72,19 +70,27 @@ static bool holds_picture(const std::vector<uint8_t>& bytes, const uint8_t* imag
     return same;
 }
 
+// A picture on its way to its file: its encoding, and whether the bytes of
+// a file already there hold it (at most `largest` of them are read).
+struct Picture {
+    std::function<unsigned(std::vector<uint8_t>*)> encode;
+    std::function<bool(const std::vector<uint8_t>&)> held_by;
+    size_t largest;
+};
+
 // What is at `path` already, for OUTPUT_KEEP: ICON_OK with `free_name` set
 // where nothing is; ICON_OK where a file holds the same picture; else why
 // it is kept.
-static unsigned look_at_existing(const char* path, const uint8_t* image, unsigned side, int* free_name)
+static unsigned look_at_existing(const char* path, const Picture& picture, int* free_name)
 {
     std::vector<uint8_t> bytes;
     *free_name = 0;
-    switch (platform_existing_output(path, largest_png(side), &bytes)) {
+    switch (platform_existing_output(path, picture.largest, &bytes)) {
     case EXISTING_NONE:
         *free_name = 1;
         return ICON_OK;
     case EXISTING_FILE:
-        return holds_picture(bytes, image, side) ? ICON_OK : ICON_KEPT_DIFFERENT;
+        return picture.held_by(bytes) ? ICON_OK : ICON_KEPT_DIFFERENT;
     case EXISTING_LINK:
         return ICON_KEPT_LINK;
     case EXISTING_OTHER:
@@ -100,18 +106,16 @@ static unsigned write_error(int error)
     return error == 0 ? ICON_OK : ICON_WRITE_ERROR + static_cast<unsigned>(error);
 }
 
-// Writes `image` where nothing is at `path`, as OUTPUT_KEEP says. The
-// existing file's picture is compared before anything is encoded, so a
-// second run over the same outputs encodes nothing.
-static unsigned write_keeping(const char* path, const uint8_t* image, unsigned side, unsigned mode)
+// Writes the picture where nothing is at `path`, as OUTPUT_KEEP says.
+static unsigned write_keeping(const char* path, const Picture& picture, unsigned mode)
 {
     int free_name = 0;
-    unsigned status = look_at_existing(path, image, side, &free_name);
+    unsigned status = look_at_existing(path, picture, &free_name);
     if (!free_name) {
         return status;
     }
     std::vector<uint8_t> png;
-    status = Encode(image, side, &png);
+    status = picture.encode(&png);
     int error = status != ICON_OK || (mode & OUTPUT_MAKE_FOLDERS) == 0 ? 0 : platform_make_folders(path, 1);
     if (status != ICON_OK || error != 0) {
         return status != ICON_OK ? status : write_error(error);
@@ -119,19 +123,19 @@ static unsigned write_keeping(const char* path, const uint8_t* image, unsigned s
     error = platform_create_file(path, png.data(), png.size());
     if (error == EEXIST) {
         // Made meanwhile, by another program: it is looked at as it is now.
-        status = look_at_existing(path, image, side, &free_name);
+        status = look_at_existing(path, picture, &free_name);
         return free_name ? write_error(error) : status;
     }
     return write_error(error);
 }
 
-unsigned WritePng(const char* path, const uint8_t* image, unsigned side, unsigned mode)
+static unsigned write_picture(const char* path, const Picture& picture, unsigned mode)
 {
     if ((mode & OUTPUT_KEEP) != 0) {
-        return write_keeping(path, image, side, mode);
+        return write_keeping(path, picture, mode);
     }
     std::vector<uint8_t> png;
-    unsigned status = Encode(image, side, &png);
+    unsigned status = picture.encode(&png);
     if (status != ICON_OK) {
         return status;
     }
@@ -143,4 +147,33 @@ unsigned WritePng(const char* path, const uint8_t* image, unsigned side, unsigne
         error = platform_replace_file(path, png.data(), png.size());
     }
     return write_error(error);
+}
+
+unsigned WritePng(const char* path, const uint8_t* image, unsigned side, unsigned mode)
+{
+    // The existing file's picture is compared before anything is encoded,
+    // so a second run over the same outputs encodes nothing.
+    Picture picture = {[image, side](std::vector<uint8_t>* png) { return Encode(image, side, png); },
+                       [image, side](const std::vector<uint8_t>& bytes) { return holds_picture(bytes, image, side); },
+                       largest_png(side)};
+    return write_picture(path, picture, mode);
+}
+
+unsigned WriteAnimatedPng(const char* path, const uint8_t* still, const PngFrame* frames, size_t count, unsigned side,
+                          unsigned mode)
+{
+    // Its bytes are ours alone, so a file that holds it holds them: the
+    // animation is encoded once, to be compared or written.
+    std::vector<uint8_t> encoded;
+    unsigned status = EncodeAnimatedPng(still, frames, count, side, side, &encoded);
+    if (status != ICON_OK) {
+        return status;
+    }
+    Picture picture = {[&encoded](std::vector<uint8_t>* png) {
+                           *png = encoded;
+                           return unsigned(ICON_OK);
+                       },
+                       [&encoded](const std::vector<uint8_t>& bytes) { return bytes == encoded; },
+                       encoded.size()};
+    return write_picture(path, picture, mode);
 }

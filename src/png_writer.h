@@ -3,7 +3,10 @@
 #ifndef GALLIVOX_PNG_WRITER_H
 #define GALLIVOX_PNG_WRITER_H
 
+#include <cstddef>
 #include <cstdint>
+
+#include "png_encoder.h"
 
 // How a PNG reaches its file, as flags: replaced in one step; or where the
 // file exists and is empty (a thumbnail service made it and reads it back
@@ -26,5 +29,12 @@ enum OutputMode : unsigned {
 // value of a failed write (the old file then stays as it was), one of the
 // ICON_KEPT_* results, or LodePNG's error code.
 unsigned WritePng(const char* path, const uint8_t* image, unsigned side, unsigned mode);
+
+// Encodes the animation of `count` side×side frames with the `still`
+// picture as its default image (EncodeAnimatedPng) and writes it as
+// WritePng does. Under OUTPUT_KEEP an existing file holds it only where it
+// has exactly its bytes. Returns as WritePng.
+unsigned WriteAnimatedPng(const char* path, const uint8_t* still, const PngFrame* frames, size_t count, unsigned side,
+                          unsigned mode);
 
 #endif

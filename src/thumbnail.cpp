@@ -16,7 +16,7 @@ int RunThumbnail(int argc, char** argv, KeyRing* keys)
         fprintf(stderr, "Invalid thumbnail size %s.\n", argv[2]);
         return EXIT_USAGE;
     }
-    Job job = {argv[3], {nullptr, argv[4]}, "", stdout, nullptr, keys, 0, OUTPUT_FILL_EMPTY, 0};
+    Job job = {argv[3], {nullptr, argv[4]}, nullptr, "", stdout, nullptr, keys, 0, OUTPUT_FILL_EMPTY, 0, 0};
     OpenedInput opened;
     opened.identity = nullptr;
     int status = OpenInput(&job, &opened);

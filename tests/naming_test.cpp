@@ -141,7 +141,7 @@ TEST(BatchPngName, MirrorsRetroArchAndWindowsRules)
         {"Demos/Timer.3ds", 0, 1, 0, "OUT/Demos/Timer.png"},
     };
     for (const Row& row : rows) {
-        BatchOptions options = {"OUT", 0, 0, 0, row.retroarch, row.windows_names};
+        BatchOptions options = {"OUT", 0, 0, 0, row.retroarch, row.windows_names, 0};
         BatchInput input = {std::string("ROMS/") + row.below, row.below, 0};
         char png[DERIVED_NAME_SIZE] = {0};
         testing::internal::CaptureStderr();

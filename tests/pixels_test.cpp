@@ -120,3 +120,65 @@ TEST(Pixels, DsIconSetsEveryPixelWhateverTheBufferHeld)
     DsIconToRgba(banner.data(), rgba.data());
     EXPECT_EQ(ExpectedDsImage(fields), rgba);
 }
+
+#ifndef _WIN32
+// Animated icons as a decoder this project did not write reads them (Pillow,
+// through tests/read_apng.py, which also checks the chunks from the bytes):
+// the default image is the still icon; each frame is the bitmap and the
+// palette its token names, flipped as it says, for its ticks; a frame of 0
+// ticks is never seen, and frames that show the same picture are one.
+TEST(Pixels, AnimatedIconsAsPillowReadsThem)
+{
+    struct Shown {
+        uint16_t token;  // what the frame shows (its ticks aside)
+        unsigned ticks;
+    };
+    std::vector<uint16_t> long_run;
+    std::vector<Shown> long_shown;
+    for (uint16_t i = 0; i < 64; i++) {
+        long_run.push_back(static_cast<uint16_t>((i % 2) << 8 | (i + 1)));
+        long_shown.push_back({long_run.back(), i + 1u});
+    }
+    const struct {
+        const char* name;
+        std::vector<uint16_t> tokens;
+        std::vector<Shown> frames;
+    } rows[] = {
+        {"as real banners are",
+         {0x00A0, 0x0108, 0x0206, 0x030C, 0x0408, 0x0508, 0x0608, 0x0708, 0x0008, 0},
+         {{0x00A0, 160}, {0x0108, 8}, {0x0206, 6}, {0x030C, 12}, {0x0408, 8}, {0x0508, 8}, {0x0608, 8}, {0x0708, 8},
+          {0x0008, 8}}},
+        {"flips", {0x4105, 0x8105, 0xC105, 0x0105}, {{0x4105, 5}, {0x8105, 5}, {0xC105, 5}, {0x0105, 5}}},
+        {"another palette", {0x1A07, 0x2A07}, {{0x1A07, 7}, {0x2A07, 7}}},
+        {"64 tokens, no ending 0", long_run, long_shown},
+        {"durations 1 and 255", {0x0101, 0x02FF}, {{0x0101, 1}, {0x02FF, 255}}},
+        {"the same twice", {0x0105, 0x0105, 0x0203, 0x0203, 0x0203, 0x0105}, {{0x0105, 10}, {0x0203, 9}, {0x0105, 5}}},
+        {"a frame of 0 ticks", {0x0105, 0x0300, 0x0105, 0x0402}, {{0x0105, 10}, {0x0402, 2}}},
+        {"bitmap 7, palette 7", {0x3F09, 0x0001}, {{0x3F09, 9}, {0x0001, 1}}},
+    };
+    const std::string dir = MakeScratchDir();
+    auto hex = [](const std::vector<uint8_t>& bytes) {
+        std::string text;
+        for (uint8_t byte : bytes) {
+            text += "0123456789abcdef"[byte >> 4];
+            text += "0123456789abcdef"[byte & 15];
+        }
+        return text;
+    };
+    for (const auto& row : rows) {
+        const DsBannerFields fields = DsAnimatedTestBanner(row.tokens);
+        WriteFileBytes(dir + "/a.bnr", MakeDsBanner(fields));
+        ProcessResult r = RunProcess({GALLIVOX_BINARY, "-i", "a.bnr", "-a", "a.png"}, dir);
+        ASSERT_EQ(0, r.status) << row.name << ": " << r.err;
+        std::string expected = "default " + hex(ExpectedDsImage(fields)) + "\n";
+        for (const Shown& shown : row.frames) {
+            expected += "frame " + std::to_string(shown.ticks) + "/60 " + hex(ExpectedDsFrame(fields, shown.token)) + "\n";
+        }
+        expected += "plays 0\n";
+        ProcessResult read = RunProcess({"/usr/bin/python3", READ_APNG, "a.png"}, dir);
+        EXPECT_EQ(0, read.status) << row.name << ": " << read.err;
+        EXPECT_EQ(expected, read.out) << row.name;
+    }
+    RemoveTree(dir);
+}
+#endif

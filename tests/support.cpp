@@ -188,6 +188,41 @@ DsBannerFields DsTestBanner(uint16_t version)
     return fields;
 }
 
+DsBannerFields DsAnimatedTestBanner(const std::vector<uint16_t>& tokens)
+{
+    DsBannerFields fields = DsTestBanner(0x0103);
+    for (size_t b = 0; b < 8; b++) {
+        std::vector<uint8_t> pixels(32 * 32);
+        for (size_t i = 0; i < pixels.size(); i++) {
+            // A diagonal of colours whose slope and start differ by bitmap.
+            pixels[i] = static_cast<uint8_t>((i / 32 * (b + 2) + i % 32 + 3 * b) % 16);
+        }
+        fields.bitmaps.push_back(pixels);
+        std::vector<uint16_t> palette(16);
+        for (size_t c = 0; c < 16; c++) {
+            palette[c] = static_cast<uint16_t>((2 * c + b) % 32 | (31 - c) << 5 | (4 * b) << 10);
+        }
+        fields.palettes.push_back(palette);
+    }
+    fields.tokens = tokens;
+    return fields;
+}
+
+std::vector<uint8_t> ExpectedDsFrame(const DsBannerFields& fields, uint16_t token)
+{
+    const bool flip_v = token & 0x8000;
+    const bool flip_h = token & 0x4000;
+    DsBannerFields frame;
+    frame.palette = fields.palettes[token >> 11 & 7];
+    const std::vector<uint8_t>& bitmap = fields.bitmaps[token >> 8 & 7];
+    for (size_t y = 0; y < 32; y++) {
+        for (size_t x = 0; x < 32; x++) {
+            frame.pixels[32 * y + x] = bitmap[32 * (flip_v ? 31 - y : y) + (flip_h ? 31 - x : x)];
+        }
+    }
+    return ExpectedDsImage(frame);
+}
+
 // The RGBA image a DS icon must give, from its row-order indices.
 std::vector<uint8_t> ExpectedDsImage(const DsBannerFields& fields)
 {

@@ -52,6 +52,15 @@ DsBannerFields DsTestBanner(uint16_t version);
 // The RGBA image a DS icon must give, computed from its row-order indices.
 std::vector<uint8_t> ExpectedDsImage(const DsBannerFields& fields);
 
+// DsTestBanner(0x0103) with eight bitmaps that differ from each other and
+// from their mirror images, eight palettes that differ in every colour,
+// and `tokens` as its sequence.
+DsBannerFields DsAnimatedTestBanner(const std::vector<uint16_t>& tokens);
+
+// The RGBA image the frame of `token` must show, from the fields' row-order
+// bitmaps and palettes.
+std::vector<uint8_t> ExpectedDsFrame(const DsBannerFields& fields, uint16_t token);
+
 // The RGBA8 image that row-order RGB565 pixels must decode to: each field
 // shifted up to 8 bits with zero low bits, alpha opaque.
 std::vector<uint8_t> ExpectedImage(const std::vector<uint16_t>& pixels);

@@ -311,19 +311,37 @@ void FixDsBannerCrcs(std::vector<uint8_t>& banner)
     }
 }
 
+// A 32×32 bitmap of palette indices in row order, as the banner's tiles at `at`.
+static void put_ds_bitmap(std::vector<uint8_t>& banner, size_t at, const std::vector<uint8_t>& pixels)
+{
+    for (size_t y = 0; y < 32; y++) {
+        for (size_t x = 0; x < 32; x++) {
+            // Tile (x / 8, y / 8), four bytes a row inside it, the low nibble leftmost.
+            size_t byte = at + 32 * (4 * (y / 8) + x / 8) + 4 * (y % 8) + (x % 8) / 2;
+            banner[byte] = static_cast<uint8_t>(banner[byte] | (pixels[32 * y + x] & 0x0F) << (4 * (x % 2)));
+        }
+    }
+}
+
+static void put_ds_palette(std::vector<uint8_t>& banner, size_t at, const std::vector<uint16_t>& palette)
+{
+    for (size_t i = 0; i < 16; i++) {
+        put_le(banner, at + 2 * i, palette[i], 2);
+    }
+}
+
 std::vector<uint8_t> MakeDsBanner(const DsBannerFields& fields)
 {
     std::vector<uint8_t> banner(ds_banner_size(fields.version));
     put_le(banner, 0, fields.version, 2);
-    for (size_t y = 0; y < 32; y++) {
-        for (size_t x = 0; x < 32; x++) {
-            // Tile (x / 8, y / 8), four bytes a row inside it, the low nibble leftmost.
-            size_t byte = 0x20 + 32 * (4 * (y / 8) + x / 8) + 4 * (y % 8) + (x % 8) / 2;
-            banner[byte] = static_cast<uint8_t>(banner[byte] | (fields.pixels[32 * y + x] & 0x0F) << (4 * (x % 2)));
-        }
+    put_ds_bitmap(banner, 0x20, fields.pixels);
+    put_ds_palette(banner, 0x220, fields.palette);
+    const bool animated = banner.size() == 0x23C0;
+    for (size_t i = 0; i < fields.bitmaps.size() && i < 8 && animated; i++) {
+        put_ds_bitmap(banner, 0x1240 + 0x200 * i, fields.bitmaps[i]);
     }
-    for (size_t i = 0; i < 16; i++) {
-        put_le(banner, 0x220 + 2 * i, fields.palette[i], 2);
+    for (size_t i = 0; i < fields.palettes.size() && i < 8 && animated; i++) {
+        put_ds_palette(banner, 0x2240 + 0x20 * i, fields.palettes[i]);
     }
     // Only the languages that the version has room for.
     for (size_t language = 0; language < fields.titles.size() && 0x340 + 0x100 * language <= banner.size();

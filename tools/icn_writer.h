@@ -118,12 +118,15 @@ uint16_t DsLayoutCrc16(const uint8_t* bytes, size_t size);
 // A DS banner: `version` 1, 2, 3 or 0x0103; the 32×32 icon as palette
 // indices in row order; 16 colours (bits 0-4 red, 5-9 green, 10-14 blue);
 // up to eight titles (ja, en, fr, de, it, es, zh-Hans, ko); for 0x0103, the
-// animation's tokens. Every CRC is correct.
+// animation's bitmaps (up to 8, palette indices in row order, as `pixels`),
+// palettes (up to 8 of 16 colours) and tokens. Every CRC is correct.
 struct DsBannerFields {
     uint16_t version = 1;
     std::vector<uint8_t> pixels = std::vector<uint8_t>(32 * 32);
     std::vector<uint16_t> palette = std::vector<uint16_t>(16);
     std::vector<std::u16string> titles = {};
+    std::vector<std::vector<uint8_t>> bitmaps = {};
+    std::vector<std::vector<uint16_t>> palettes = {};
     std::vector<uint16_t> tokens = {};
 };
 std::vector<uint8_t> MakeDsBanner(const DsBannerFields& fields);
