@@ -1,7 +1,9 @@
 // Fuzz target: arbitrary bytes as an SMDH's metadata or a DS banner, some of
 // them as the file's name and the rest as the title's identity, through the parsing and the JSON writing of --info. The
 // output must always be one valid JSON value of valid UTF-8, checked by a
-// strict parser of RFC 8259's grammar written here for the purpose.
+// strict parser of RFC 8259's grammar written here for the purpose. A DS
+// banner's icon is decoded, and its DSi animation, where it has one, built
+// and encoded as -a writes it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <lodepng.h>
+
 #include "ds_banner.h"
+#include "icon.h"
 #include "metadata.h"
+#include "png_encoder.h"
 
 namespace {
 
@@ -190,6 +196,59 @@ bool value(Parser* p, int depth)
     }
 }
 
+// The animation of a banner that has one, as -a writes it: each frame shown
+// for a tick or more, no two in a row alike, their ticks all the sequence's;
+// and its APNG, whose frames are its fcTL in one sequence from 0 and whose
+// default image LodePNG decodes as the still icon.
+void check_animation(const uint8_t* banner, size_t size, const std::vector<uint8_t>& still)
+{
+    if (DsAnimationStateOf(banner, size) != DS_ANIMATION_OK) {
+        return;
+    }
+    DsAnimation animation;
+    ParseDsAnimation(banner, &animation);
+    unsigned ticks = 0;
+    for (int i = 0; i < animation.count; i++) {
+        ticks += unsigned(animation.frames[i].duration);
+    }
+    std::vector<uint8_t> pictures;
+    std::vector<PngFrame> frames;
+    DsAnimationFrames(banner, &pictures, &frames);
+    require(!frames.empty() && frames.size() <= DS_ANIMATION_TOKENS, "frames for an animation");
+    unsigned shown = 0;
+    for (size_t i = 0; i < frames.size(); i++) {
+        require(frames[i].delay_numerator >= 1 && frames[i].delay_denominator == 60, "a frame's delay");
+        require(i == 0 || memcmp(frames[i - 1].rgba, frames[i].rgba, still.size()) != 0, "two frames alike in a row");
+        shown += frames[i].delay_numerator;
+    }
+    require(shown == ticks, "the frames' ticks are not the sequence's");
+    std::vector<uint8_t> png;
+    require(EncodeAnimatedPng(still.data(), frames.data(), frames.size(), 32, 32, &png) == 0, "the APNG");
+    uint32_t sequence = 0;
+    size_t controls = 0;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        uint32_t length =
+            uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
+        const uint8_t* type = png.data() + at + 4;
+        if (memcmp(type, "fcTL", 4) == 0 || memcmp(type, "fdAT", 4) == 0) {
+            const uint8_t* number = type + 4;
+            require((uint32_t(number[0]) << 24 | uint32_t(number[1]) << 16 | uint32_t(number[2]) << 8 | number[3]) ==
+                        sequence++,
+                    "a sequence number out of turn");
+            controls += type[1] == 'c';
+        }
+        at += 12 + size_t(length);
+    }
+    require(controls == frames.size(), "fcTL for each frame");
+    unsigned char* decoded = nullptr;
+    unsigned width = 0;
+    unsigned height = 0;
+    require(lodepng_decode32(&decoded, &width, &height, png.data(), png.size()) == 0 && width == 32 && height == 32 &&
+                memcmp(decoded, still.data(), still.size()) == 0,
+            "the default image is not the still icon");
+    free(decoded);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -254,6 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t i = 0; i < rgba.size(); i += 4) {
             require(rgba[i + 3] == 0 ? rgba[i] == 0 : rgba[i + 3] == 255 && (rgba[i] & 7) == 0, "not a DS colour");
         }
+        check_animation(smdh.data(), smdh.size(), rgba);
     } else {
         ParseSmdhMetadata(smdh.data(), metadata);
     }

@@ -240,7 +240,8 @@ std::string AnimatedPngName(const char* png)
 {
     std::string name = png;
     const std::string png_ending = ".png";
-    if (name.size() >= png_ending.size() && name.compare(name.size() - png_ending.size(), png_ending.size(), png_ending) == 0) {
+    if (name.size() >= png_ending.size() &&
+        name.compare(name.size() - png_ending.size(), png_ending.size(), png_ending) == 0) {
         name.resize(name.size() - png_ending.size());
     }
     return name + ".animated.png";

@@ -155,28 +155,35 @@ unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned 
     return WritePng(output_path, image, DS_ICON_SIDE, mode);
 }
 
-unsigned ConvertDsAnimation(const uint8_t* banner, const char* output_path, unsigned mode)
+void DsAnimationFrames(const uint8_t* banner, std::vector<uint8_t>* pictures, std::vector<PngFrame>* frames)
 {
     const size_t picture_bytes = 4 * DS_ICON_SIDE * DS_ICON_SIDE;
     DsAnimation animation;
     ParseDsAnimation(banner, &animation);
-    std::vector<uint8_t> pictures(picture_bytes * size_t(animation.count));
-    std::vector<PngFrame> frames;
+    pictures->assign(picture_bytes * size_t(animation.count), 0);
+    frames->clear();
     for (int i = 0; i < animation.count; i++) {
         const DsFrame* token = &animation.frames[i];
         if (token->duration == 0) {
             continue;  // never seen
         }
-        uint8_t* picture = pictures.data() + picture_bytes * frames.size();
+        uint8_t* picture = pictures->data() + picture_bytes * frames->size();
         DsFrameToRgba(banner, token, picture);
         // The same picture as the frame before: one frame, shown for both.
-        if (!frames.empty() && memcmp(frames.back().rgba, picture, picture_bytes) == 0) {
-            frames.back().delay_numerator = static_cast<uint16_t>(frames.back().delay_numerator + token->duration);
+        if (!frames->empty() && memcmp(frames->back().rgba, picture, picture_bytes) == 0) {
+            frames->back().delay_numerator = static_cast<uint16_t>(frames->back().delay_numerator + token->duration);
         } else {
-            frames.push_back({picture, static_cast<uint16_t>(token->duration), DS_TICKS_A_SECOND});
+            frames->push_back({picture, static_cast<uint16_t>(token->duration), DS_TICKS_A_SECOND});
         }
     }
-    uint8_t still[picture_bytes];
+}
+
+unsigned ConvertDsAnimation(const uint8_t* banner, const char* output_path, unsigned mode)
+{
+    std::vector<uint8_t> pictures;
+    std::vector<PngFrame> frames;
+    DsAnimationFrames(banner, &pictures, &frames);
+    uint8_t still[4 * DS_ICON_SIDE * DS_ICON_SIDE];
     DsIconToRgba(banner, still);
     return WriteAnimatedPng(output_path, still, frames.data(), frames.size(), DS_ICON_SIDE, mode);
 }

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "icon_status.h"
+#include "png_encoder.h"
 
 // The two icon slots of an ICN file: byte offset of the block and side.
 const int32_t SMALL_ICON_OFFSET = 0x2040;
@@ -60,13 +62,17 @@ unsigned SmdhIconImage(FILE* input, const uint8_t* smdh, size_t size, int32_t of
 // `mode` (OutputMode flags) says. Returns ICON_OK or an IconStatus failure.
 unsigned ConvertDsIcon(const uint8_t* banner, const char* output_path, unsigned mode);
 
+// The frames of the DSi animation of the DS banner at `banner` (its state
+// DS_ANIMATION_OK): a 32×32 frame a token, drawn as the token says and
+// shown for its ticks (1/60 second each). A token of 0 ticks is left out,
+// and a token that shows the same picture as the frame before adds its
+// ticks to that frame. The frames point into `pictures`.
+void DsAnimationFrames(const uint8_t* banner, std::vector<uint8_t>* pictures, std::vector<PngFrame>* frames);
+
 // Writes the DSi animation of the DS banner at `banner` (its state
 // DS_ANIMATION_OK) as an animated PNG under `output_path`, as `mode` says:
-// the icon as its default image, then a 32×32 frame a token, drawn as the
-// token says and shown for its ticks (1/60 second each), looping for ever.
-// A token of 0 ticks is left out, and a token that shows the same picture
-// as the frame before adds its ticks to that frame. Returns ICON_OK or a
-// failure of WriteAnimatedPng.
+// the icon as its default image, then the frames of DsAnimationFrames,
+// looping for ever. Returns ICON_OK or a failure of WriteAnimatedPng.
 unsigned ConvertDsAnimation(const uint8_t* banner, const char* output_path, unsigned mode);
 
 // Stores the n×n raw RGB565 pixels of `raw` (tiled order: 8×8 tiles left to

@@ -56,7 +56,8 @@ int RunInfo(int argc, char** argv, KeyRing* keys)
     int described = 0;
     fputc('[', stdout);
     for (const BatchInput& input : inputs) {
-        Job job = {input.path.c_str(), {nullptr, nullptr}, nullptr, "\n", stderr, nullptr, keys, 0, OUTPUT_REPLACE, 0, 0};
+        Job job = {
+            input.path.c_str(), {nullptr, nullptr}, nullptr, "\n", stderr, nullptr, keys, 0, OUTPUT_REPLACE, 0, 0};
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;

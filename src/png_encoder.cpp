@@ -421,8 +421,8 @@ unsigned PutImageData(const uint8_t* rgba, unsigned width, unsigned height, cons
 }
 
 // A chunk of image data: IDAT, or an animation's fdAT behind its sequence number.
-unsigned PutDataChunk(const char* type, const uint32_t* sequence, const uint8_t* rgba, unsigned width,
-                      unsigned height, const PngMode& mode, const ColourTable& colours, std::vector<uint8_t>* png)
+unsigned PutDataChunk(const char* type, const uint32_t* sequence, const uint8_t* rgba, unsigned width, unsigned height,
+                      const PngMode& mode, const ColourTable& colours, std::vector<uint8_t>* png)
 {
     size_t chunk = BeginChunk(png, type);
     if (sequence != nullptr) {
@@ -468,9 +468,10 @@ void PutFrameControl(std::vector<uint8_t>* png, uint32_t sequence, unsigned widt
     for (uint32_t value : {sequence, uint32_t(width), uint32_t(height), 0u, 0u}) {
         Put32(png, value);
     }
-    png->insert(png->end(), {static_cast<uint8_t>(frame.delay_numerator >> 8), static_cast<uint8_t>(frame.delay_numerator),
-                             static_cast<uint8_t>(frame.delay_denominator >> 8),
-                             static_cast<uint8_t>(frame.delay_denominator), 0, 0});
+    png->insert(png->end(),
+                {static_cast<uint8_t>(frame.delay_numerator >> 8), static_cast<uint8_t>(frame.delay_numerator),
+                 static_cast<uint8_t>(frame.delay_denominator >> 8), static_cast<uint8_t>(frame.delay_denominator), 0,
+                 0});
     EndChunk(png, chunk);
 }
 

@@ -173,7 +173,6 @@ unsigned WriteAnimatedPng(const char* path, const uint8_t* still, const PngFrame
                            *png = encoded;
                            return unsigned(ICON_OK);
                        },
-                       [&encoded](const std::vector<uint8_t>& bytes) { return bytes == encoded; },
-                       encoded.size()};
+                       [&encoded](const std::vector<uint8_t>& bytes) { return bytes == encoded; }, encoded.size()};
     return write_picture(path, picture, mode);
 }

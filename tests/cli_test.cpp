@@ -292,6 +292,25 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheGravestStatus)
          .status = 3,
          .err = "Not replacing a.png: written from a.icn in this run.\n",
          .written = {{"a.png", 'l'}}},
+        // DSi animated icons beside their PNGs; files without one pass in silence.
+        {.name = "--animated",
+         .args = {"--batch", "--animated", "anim.nds", "a.icn"},
+         .status = 0,
+         .written = {{"anim.png", 'd'}, {"anim.animated.png", 'd'}, {"a.png", 'l'}},
+         .absent = {"a.animated.png"}},
+        {.name = "--animated again, over its own files", .args = {"--batch", "--animated", "anim.nds"}, .status = 0},
+        {.name = "--animated beside a foreign file",
+         .args = {"--batch", "--animated", "--verbose", "mine.nds"},
+         .status = 4,
+         .err = "Kept mine.animated.png: it holds something else.\n"
+                "Kept 1 existing file that differs; --force replaces it.\n",
+         .written = {{"mine.png", 'd'}}},
+        {.name = "--animated, a damaged animation",
+         .args = {"--batch", "--animated", "--into", "moving", "crc.nds"},
+         .status = 3,
+         .err = "crc.nds is damaged: its animated icon fails its CRC.\n",
+         .written = {{"moving/crc.png", 'd'}},
+         .absent = {"moving/crc.animated.png"}},
         // What worked before keeps its meaning.
         {.name = "lone --batch is an input", .args = {"--batch"}, .status = 2, .out = "Could not open --batch.\n"},
         {.name = "--batch beside an input",
@@ -405,6 +424,13 @@ TEST_F(CommandLine, BatchConvertsEveryFileAndExitsWithTheGravestStatus)
     write("a.3dsx", Wrap3dsx(icn));
     write("a.cia", WrapCia(WrapNcch(other_icn, true), other_icn, false));
     write("coll/notes.txt", {'x'});
+    const std::vector<uint8_t> animated = MakeDsRom(MakeDsBanner(DsAnimatedTestBanner({0x0110, 0x0208})), {}, true);
+    write("anim.nds", animated);
+    write("mine.nds", animated);
+    write("mine.animated.png", OLD);
+    std::vector<uint8_t> crc = animated;
+    crc[DS_ROM_BANNER + 0x1240] ^= 1;
+    write("crc.nds", crc);
     ASSERT_EQ(0, run({"-i", "a.icn", "-l", "same.png"}).status);
     if (have_symlinks) {
         std::error_code error;

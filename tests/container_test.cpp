@@ -639,6 +639,98 @@ TEST_F(Containers, DsFamily)
 #endif
 }
 
+// The DSi animated icon (-a) from every DS file that carries a banner, as a
+// file and through a pipe: the same bytes as from the raw banner, whose
+// frames the pixel tests read back. Each file without one, or with a
+// damaged one, is said (status 3) and the other icons are still written.
+TEST_F(Containers, DsAnimatedIcons)
+{
+    const std::vector<uint8_t> banner = MakeDsBanner(DsAnimatedTestBanner({0x00A0, 0x0108, 0x0206, 0x030C, 0}));
+    const std::vector<uint8_t> rom = MakeDsRom(banner, {}, true);
+    const std::vector<uint8_t> dsiware = WrapCia(rom, {}, false);
+    std::vector<uint8_t> no_animation = MakeDsBanner(DsAnimatedTestBanner({0, 0x0108}));
+    std::vector<uint8_t> crc = rom;
+    crc[DS_ROM_BANNER + 0x1240] ^= 1;
+    write_files({
+        {"dsi.bnr", banner},
+        {"dsi.nds", rom},
+        {"dsiware.cia", dsiware},
+        {"dsiware.zcia", WrapZ3ds(dsiware, {.frame_size = 0x1000})},
+        {"dsiware.bcia", MakeBundle({{"dsiware.cia", dsiware}}, TAR_GNU)},
+        {"v3.nds", MakeDsRom(MakeDsBanner(DsTestBanner(3)))},
+        {"first-zero.bnr", no_animation},
+        {"crc.nds", crc},
+        {"cut.nds", cut(rom, DS_ROM_BANNER + 0x2000)},
+    });
+    ASSERT_EQ(0, run({"-i", "dsi.bnr", "-a", "reference.png"}).status);
+    const std::vector<uint8_t> reference = ReadFileBytes(dir + "/reference.png");
+    for (const char* file : {"dsi.nds", "dsiware.cia", "dsiware.zcia", "dsiware.bcia"}) {
+        for (bool piped : {false, true}) {
+#ifdef _WIN32
+            if (piped) {
+                continue;
+            }
+#endif
+            ProcessResult r =
+                piped ? RunProcess({"/bin/sh", "-c",
+                                    std::string("cat '") + file + "' | '" + BINARY + "' -i /dev/stdin -a a.png"},
+                                   dir)
+                      : run({"-i", file, "-a", "a.png"});
+            EXPECT_EQ(0, r.status) << file << (piped ? " through a pipe: " : ": ") << r.err;
+            EXPECT_EQ(reference, ReadFileBytes(dir + "/a.png")) << file << (piped ? " through a pipe" : "");
+            RemoveTree(dir + "/a.png");
+        }
+    }
+    const std::string none = " has no animated icon.\n";
+    const CliCase cases[] = {
+        {.name = "with -l and -s",
+         .args = {"-i", "dsi.nds", "-a", "a.png", "-l", "l.png", "-s", "s.png"},
+         .status = 3,
+         .err = "dsi.nds has no small icon.\n",
+         .written = {{"l.png", 'd'}, {"a.png", 'd'}},
+         .absent = {"s.png"}},
+        {.name = "a 3DS file",
+         .args = {"-i", "game.cia", "-a", "a.png", "-l", "l.png"},
+         .status = 3,
+         .err = "game.cia" + none,
+         .written = {{"l.png", 'l'}},
+         .absent = {"a.png"}},
+        {.name = "version 3",
+         .args = {"-i", "v3.nds", "-a", "a.png"},
+         .status = 3,
+         .err = "v3.nds" + none,
+         .absent = {"a.png"}},
+        {.name = "a first token of 0",
+         .args = {"-i", "first-zero.bnr", "-a", "a.png"},
+         .status = 3,
+         .err = "first-zero.bnr" + none,
+         .absent = {"a.png"}},
+        {.name = "its CRC fails",
+         .args = {"-i", "crc.nds", "-a", "a.png", "-l", "l.png"},
+         .status = 3,
+         .err = "crc.nds is damaged: its animated icon fails its CRC.\n",
+         .written = {{"l.png", 'd'}},
+         .absent = {"a.png"}},
+        {.name = "cut short",
+         .args = {"-i", "cut.nds", "-a", "a.png"},
+         .status = 3,
+         .err = "cut.nds is damaged: its animated icon is cut short.\n",
+         .absent = {"a.png"}},
+        {.name = "-a alone, its input as output",
+         .args = {"-i", "dsi.nds", "-a", "dsi.nds"},
+         .status = 1,
+         .err = "Refusing to overwrite the input file dsi.nds.\n"},
+    };
+    for (const CliCase& c : cases) {
+        expect_case(c);
+        RemoveTree(dir + "/l.png");
+        RemoveTree(dir + "/a.png");
+    }
+    expect_case(cases[0]);
+    EXPECT_EQ(reference, ReadFileBytes(dir + "/a.png"));
+    EXPECT_EQ(ExpectedDsImage(DsAnimatedTestBanner({})), DecodePngFile(dir + "/l.png").rgba);
+}
+
 // A CIA whose SMDH lies past 4 GiB, sparse, and the same compressed (256 KiB
 // frames of zeros, its SMDH in the last ones): only the headers, the seek
 // table and the SMDH's frames are read, so each converts in about the time

@@ -146,7 +146,14 @@ TEST(Pixels, AnimatedIconsAsPillowReadsThem)
     } rows[] = {
         {"as real banners are",
          {0x00A0, 0x0108, 0x0206, 0x030C, 0x0408, 0x0508, 0x0608, 0x0708, 0x0008, 0},
-         {{0x00A0, 160}, {0x0108, 8}, {0x0206, 6}, {0x030C, 12}, {0x0408, 8}, {0x0508, 8}, {0x0608, 8}, {0x0708, 8},
+         {{0x00A0, 160},
+          {0x0108, 8},
+          {0x0206, 6},
+          {0x030C, 12},
+          {0x0408, 8},
+          {0x0508, 8},
+          {0x0608, 8},
+          {0x0708, 8},
           {0x0008, 8}}},
         {"flips", {0x4105, 0x8105, 0xC105, 0x0105}, {{0x4105, 5}, {0x8105, 5}, {0xC105, 5}, {0x0105, 5}}},
         {"another palette", {0x1A07, 0x2A07}, {{0x1A07, 7}, {0x2A07, 7}}},
@@ -172,7 +179,8 @@ TEST(Pixels, AnimatedIconsAsPillowReadsThem)
         ASSERT_EQ(0, r.status) << row.name << ": " << r.err;
         std::string expected = "default " + hex(ExpectedDsImage(fields)) + "\n";
         for (const Shown& shown : row.frames) {
-            expected += "frame " + std::to_string(shown.ticks) + "/60 " + hex(ExpectedDsFrame(fields, shown.token)) + "\n";
+            expected +=
+                "frame " + std::to_string(shown.ticks) + "/60 " + hex(ExpectedDsFrame(fields, shown.token)) + "\n";
         }
         expected += "plays 0\n";
         ProcessResult read = RunProcess({"/usr/bin/python3", READ_APNG, "a.png"}, dir);
