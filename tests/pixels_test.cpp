@@ -97,8 +97,9 @@ TEST(Pixels, BundledSampleDecodesToItsDrawing)
     RemoveTree(dir);
 }
 
-// The golden PNGs beside the sample (the README shows them) are what the
-// tool writes, byte for byte, on every platform.
+// The golden PNGs beside the samples (the README shows them) are what the
+// tool writes, byte for byte, on every platform: the icons of the ICN file,
+// and the animated icon of the DSi banner.
 TEST(Pixels, BundledSampleGivesItsGoldenPngs)
 {
     std::string dir = MakeScratchDir();
@@ -107,6 +108,9 @@ TEST(Pixels, BundledSampleGivesItsGoldenPngs)
     const std::string golden = std::string(SAMPLE_ICN).substr(0, std::string(SAMPLE_ICN).size() - 4);
     EXPECT_EQ(ReadFileBytes(golden + "_small.png"), ReadFileBytes(dir + "/s.png"));
     EXPECT_EQ(ReadFileBytes(golden + "_large.png"), ReadFileBytes(dir + "/l.png"));
+    r = RunProcess({GALLIVOX_BINARY, "-i", golden + "_dsi.bnr", "-a", "a.png"}, dir);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(ReadFileBytes(golden + "_animated.png"), ReadFileBytes(dir + "/a.png"));
     RemoveTree(dir);
 }
 

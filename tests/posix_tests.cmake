@@ -14,6 +14,7 @@ function(gallivox_add_tests)
   add_test(NAME sample_is_current
     COMMAND ${CMAKE_COMMAND} -DGENERATOR=$<TARGET_FILE:make_sample_icn>
             -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.icn
+            -DBANNER=${PROJECT_SOURCE_DIR}/samples/sample_dsi.bnr
             -DSCRATCH=${CMAKE_CURRENT_BINARY_DIR}/sample_check.icn
             -P ${CMAKE_CURRENT_SOURCE_DIR}/check_sample.cmake)
 
