@@ -393,9 +393,9 @@ TEST_F(Info, HelpVersionAndLoneOptionsKeepWhatWorked)
     ProcessResult help = run({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ("", help.err);
-    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png -a ANIMATED.png\n", "gallivox FILE ",
-                             "--batch [OPTION]... [--] FILE-OR-FOLDER...", "--force", "--animated", "--info FILE-OR-FOLDER...",
-                             "3DSX", "CIA", "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
+    for (const char* part : {"Gallivox v0.4 by Orrimand\n", "-i FILE -l LARGE.png -s SMALL.png -a ANIMATED.png\n",
+                             "gallivox FILE ", "--batch [OPTION]... [--] FILE-OR-FOLDER...", "--force", "--animated",
+                             "--info FILE-OR-FOLDER...", "3DSX", "CIA", "NCSD", "NCCH", "Exit status", "gallivox(1)"}) {
         EXPECT_NE(std::string::npos, help.out.find(Native(part))) << part;
     }
     const CliCase cases[] = {
