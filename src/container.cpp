@@ -58,6 +58,7 @@ static WalkStatus locate_by_format(WalkInput* input, SmdhLocation* location)
         return WALK_NOT_ICN;
     }
     location->format = format;
+    location->recognised = 1;
     switch (format) {
     case FORMAT_SMDH:
         return WALK_FOUND;

@@ -6,8 +6,9 @@
 #include "keys.h"
 
 // Runs "--info FILE..." (argv[1] is "--info"): an object for each file whose
-// titles can be read, in argument order, a folder standing for its files as
-// in "--batch"; the other files get their messages on standard error.
+// format is recognised, in argument order, a folder standing for its files
+// as in "--batch"; a file whose titles cannot be read has "titles": null and
+// its message on standard error, as has every file without an object.
 // Returns the gravest status of all the files (see GraverStatus), or
 // EXIT_ICON_FAILED when standard output cannot be written. Encrypted files
 // are opened with `keys`.

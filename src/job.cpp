@@ -94,6 +94,7 @@ static int report_walk_failure(const Job* job, WalkStatus status, const SmdhLoca
 static int walk_to_smdh(const Job* job, WalkInput* walk, OpenedInput* opened)
 {
     WalkStatus status = WalkToSmdh(walk, &opened->location, opened->smdh, &opened->smdh_size, 1, &opened->in_memory);
+    opened->walk = status;
     return status == WALK_FOUND ? EXIT_DONE : report_walk_failure(job, status, &opened->location);
 }
 
@@ -127,6 +128,9 @@ int OpenInput(const Job* job, OpenedInput* opened)
     opened->file = fopen(job->input, "rb");
     opened->in_memory = 0;
     opened->smdh_size = 0;
+    opened->walk = WALK_UNREADABLE;
+    opened->location = SmdhLocation{};
+    opened->in_bundle = 0;
     if (opened->file == nullptr) {
         Say(job, job->open_failures, "Could not open %s.\n", job->input);
         return EXIT_CANNOT_OPEN;

@@ -72,6 +72,7 @@ struct OpenedInput {
     uint8_t smdh[SMDH_SIZE];
     size_t smdh_size;
     SmdhLocation location;
+    WalkStatus walk;          // how the walk ended; where it failed, `location` says how far it came
     TitleIdentity* identity;  // set by the caller: where the walk stores it, or null
     int in_bundle;            // the SMDH is in a bundle's member, named `member`
     std::string member;

@@ -370,9 +370,13 @@ void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* met
     write_number(out, "smdh_offset", file->has_offset && !file->is_banner, file->offset);
     write_number(out, "banner_offset", file->has_offset && file->is_banner, file->offset);
     write_identity(out, file->identity);
-    write_number(out, "version", !file->is_banner, metadata->version);
-    write_titles(out, metadata);
-    if (file->is_banner) {
+    write_number(out, "version", metadata != nullptr && !file->is_banner, metadata != nullptr ? metadata->version : 0);
+    if (metadata != nullptr) {
+        write_titles(out, metadata);
+    } else {
+        fputs("    \"titles\": null,\n", out);
+    }
+    if (file->is_banner || metadata == nullptr) {
         fputs("    \"ratings\": null,\n    \"region_lockout\": null,\n    \"regions\": null,\n    \"flags\": null,\n"
               "    \"flag_names\": null,\n    \"eula_version\": null,\n",
               out);

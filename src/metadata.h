@@ -99,7 +99,9 @@ void WriteJsonString(FILE* out, const char* bytes, size_t length);
 
 // Writes one JSON object describing the file and its SMDH, indented for an
 // element of a top-level array, without a line end after its closing brace.
-// Output errors are left for the caller to find with ferror.
+// Where `metadata` is null (a file whose titles cannot be read), "version",
+// "titles" and every setting are null. Output errors are left for the
+// caller to find with ferror.
 void WriteSmdhJson(FILE* out, const SmdhFileFacts* file, const SmdhMetadata* metadata);
 
 #endif

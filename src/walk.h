@@ -85,6 +85,7 @@ struct WalkInput {
 // Where the walk found the SMDH, or why it did not.
 struct SmdhLocation {
     SmdhFormat format;
+    int recognised;           // `format` is known (a compressed file's or a bundle member's inner file's)
     const char* compression;  // "Z3DS" for a compressed file, else null
     int in_item;              // the SMDH is the Z3DS metadata's `smdh` item, not in the file
     int banner;               // a DS banner stands in the SMDH's place

@@ -40,6 +40,15 @@ std::string object(const std::string& file, const std::string& fields)
     // Later keys win in Python's json: the row's fields override the defaults.
     return "{\"file\": \"" + file + "\", " + defaults + (fields.empty() ? "" : ", " + fields) + "}";
 }
+
+// The object of a file whose titles cannot be read: what its headers say.
+std::string headers_only(const std::string& file, const std::string& fields)
+{
+    return object(file, R"("smdh_offset": null, "version": null, "titles": null, "ratings": null,
+        "region_lockout": null, "regions": null, "flags": null, "flag_names": null, "eula_version": null,
+        "icons": {"small": false, "large": false}, )" +
+                            fields);
+}
 #endif
 
 class Info : public CommandLine {
@@ -222,8 +231,10 @@ TEST_F(Info, ContainersFailuresAndNames)
         "[" + object("game.3dsx", R"("format": "3DSX", "smdh_offset": 4140)") + "," +
         object("game.cxi", R"("format": "NCCH", "smdh_offset": 2048, )" + card_json) + "," +
         object("game.3ds", R"("format": "NCSD", "smdh_offset": 18432, )" + card_json) + "," +
-        object("game.cia", cia_json + codes_json + ", " + tmd_json) + "," + object("dir/in.icn", "") + "," +
-        object("n\ufffd\ufffd(\u07ff\u0800\ufffd\ufffd(.icn", "") + "," +
+        object("game.cia", cia_json + codes_json + ", " + tmd_json) + "," +
+        headers_only("titles-cut.icn", R"("smdh_offset": 0)") + "," +
+        headers_only("crypt.cxi", R"("format": "NCCH", "encrypted": true, "title_id": "0000000000000000")") + "," +
+        object("dir/in.icn", "") + "," + object("n\ufffd\ufffd(\u07ff\u0800\ufffd\ufffd(.icn", "") + "," +
         object("plain.cia", R"("format": "CIA", "smdh_offset": 16640, )" + codes_json + ", " + tmd_json) + "," +
         object("data.cia", R"("format": "CIA", "smdh_offset": 16128, )" + tmd_json) + "," +
         object("signature.cia", cia_json + codes_json) + "," +
@@ -264,11 +275,14 @@ TEST_F(Info, ContainersFailuresAndNames)
     const std::string kept_home = home != nullptr ? home : "";
     SetEnvironment("HOME", nullptr);
     SetEnvironment("XDG_CONFIG_HOME", nullptr);
-    expect_case({.name = "no place for keys",
-                 .args = {"--info", "crypt.cxi"},
-                 .status = 1,
-                 .out = "[]\n",
-                 .err = "crypt.cxi is encrypted; its icon cannot be read.\n"});
+    ProcessResult no_place = run({"--info", "crypt.cxi"});
+    EXPECT_EQ(1, no_place.status);
+    EXPECT_EQ("crypt.cxi is encrypted; its icon cannot be read.\n", no_place.err);
+    EXPECT_TRUE(same_json("[" + headers_only("crypt.cxi", R"("format": "NCCH", "encrypted": true,
+        "title_id": "0000000000000000")") +
+                              "]",
+                          no_place.out))
+        << no_place.out;
     SetEnvironment("HOME", home != nullptr ? kept_home.c_str() : nullptr);
     SetEnvironment("XDG_CONFIG_HOME", dir.c_str());
 
@@ -278,6 +292,66 @@ TEST_F(Info, ContainersFailuresAndNames)
                  .status = 2,
                  .out = "[]\n",
                  .err = "Could not open missing.icn.\n"});
+}
+
+// A file whose icon cannot be shown still gets an object, of what its
+// headers say, with "titles": null; its message and status stay. A file of
+// no known format gets none. The same through a pipe.
+TEST_F(Info, FilesWithoutAnIconSayWhatTheirHeadersHold)
+{
+    const TitleFields card = {
+        .title_id = 0x0004000000123400, .product_code = "CTR-P-ABCD", .maker_code = "01", .title_version = 0};
+    const std::vector<uint8_t> key_y(16, 0x5A);
+    const std::vector<uint8_t> made_up(16, 0xA5);
+    std::vector<uint8_t> rom =
+        MakeDsRom(MakeDsBanner(DsTestBanner(1)), {.product_code = "ASME", .maker_code = "01", .title_version = 2});
+    std::fill_n(rom.begin() + 0x68, 4, 0);  // no banner
+    const uint16_t crc = DsLayoutCrc16(rom.data(), 0x15E);
+    rom[0x15E] = static_cast<uint8_t>(crc);
+    rom[0x15F] = static_cast<uint8_t>(crc >> 8);
+    std::vector<uint8_t> tdsx = Wrap3dsx(icn);
+    tdsx[4] = 0x20;  // a header of 0x20 bytes: no extended header, so no SMDH
+    const std::string card_json = R"("title_id": "0004000000123400", "product_code": "CTR-P-ABCD", "maker_code": "01")";
+    const struct {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        std::string err;
+        std::string fields;
+    } rows[] = {
+        {"crypt.cia", WrapEncryptedCia(WrapNcch(icn, false, card), MADE_UP_TITLE_KEY, made_up.data(), 0, card.title_id),
+         " is encrypted; its icon cannot be read.\n",
+         R"("format": "CIA", "encrypted": true, "title_id": "0000000000000000", "title_version": 0)"},
+        {"crypt.3ds", WrapNcsd(Scramble(WrapNcch(icn, false, card), NCCH_EXEFS)),
+         " is encrypted; its icon cannot be read.\n", R"("format": "NCSD", "encrypted": true, )" + card_json},
+        {"system.cxi",
+         EncryptNcch(WrapNcch(icn, false, {.title_id = 0x0004001000020000, .product_code = "CTR-N-HOME"}),
+                     made_up.data(), 0, 0x0004001000020000, key_y.data(), true),
+         " is encrypted; its icon cannot be read.\n",
+         R"("format": "NCCH", "encrypted": true, "title_id": "0004001000020000", "product_code": "CTR-N-HOME")"},
+        {"no-banner.nds", rom, " holds no icon.\n",
+         R"("format": "NDS", "product_code": "ASME", "maker_code": "01", "title_version": 2)"},
+        {"no-smdh.3dsx", tdsx, " holds no icon.\n", R"("format": "3DSX")"},
+    };
+    for (const auto& row : rows) {
+        write(row.file, row.bytes);
+        for (bool piped : {false, true}) {
+            const std::string name = piped ? "/dev/stdin" : row.file;
+            ProcessResult r =
+                piped ? RunProcess({"/bin/sh", "-c",
+                                    std::string("cat '") + row.file + "' | '" + BINARY + "' --info /dev/stdin"},
+                                   dir)
+                      : run({"--info", row.file});
+            EXPECT_EQ(1, r.status) << name;
+            EXPECT_EQ(name + row.err, r.err) << row.file;
+            EXPECT_TRUE(same_json("[" + headers_only(name, row.fields) + "]", r.out)) << row.file << r.out;
+        }
+    }
+    // Not an ICN file at all: no object.
+    expect_case({.name = "no format",
+                 .args = {"--info", "bad.icn"},
+                 .status = 1,
+                 .out = "[]\n",
+                 .err = "bad.icn is not an ICN file\n"});
 }
 
 // The README's example, byte for byte: the file it describes is built here
