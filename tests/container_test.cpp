@@ -335,6 +335,7 @@ TEST_F(Containers, Compressed)
         {"inner-size.zcxi", with(zcxi, 0x18, 0x4001, 8)},
         {"packed-size.zcxi", with(zcxi, table_entry(zcxi, 0), u8_to_u32(&zcxi[table_entry(zcxi, 0)], 1) + 1)},
         {"short-frame.zcxi", with(with(zcxi, table_entry(zcxi, 0) + 4, 0x1001), table_entry(zcxi, 3) + 4, 0xFFF)},
+        {"huge-frame.zcxi", with(zcxi, table_entry(zcxi, 1) + 4, 0x40000001)},  // said before the sums
         {"version.zcxi", with(zcxi, 8, 2, 1)},
         {"header-size.zcxi", with(zcxi, 0x0A, 0x10, 2)},
         {"cut-header.zcxi", cut(zcxi, 0x10)},
@@ -393,6 +394,7 @@ TEST_F(Containers, Compressed)
          "inner-size.zcxi" + damaged + "its frames' sizes do not add up to its uncompressed size.\n",
          {}},
         {"packed-size.zcxi", 1, "packed-size.zcxi" + damaged + "its frames' compressed sizes do not add up.\n", {}},
+        {"huge-frame.zcxi", 1, "huge-frame.zcxi" + damaged + "a frame is larger than 1 GiB.\n", {}},
         {"short-frame.zcxi", 1, "short-frame.zcxi" + damaged + "a frame ends before its size.\n", {}},
         {"version.zcxi", 1, "version.zcxi" + damaged + "its Z3DS version is not 1.\n", {}},
         {"header-size.zcxi", 1, "header-size.zcxi" + damaged + "its Z3DS header size is below 0x20.\n", {}},
