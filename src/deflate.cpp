@@ -77,6 +77,21 @@ unsigned HashAt(const uint8_t* data, size_t end, size_t pos)
     return hash & 0xffffu;
 }
 
+// The hashes of every position of data[start, end) into `hashes`, in one
+// loop the compiler vectorises (each is below 2^16: no mask needed), where
+// the walk would hash one position at a time.
+void HashBlock(const uint8_t* data, size_t start, size_t end, uint16_t* hashes)
+{
+    size_t whole = end - start >= 2 ? end - start - 2 : 0;  // positions with three bytes ahead
+    const uint8_t* at = data + start;
+    for (size_t i = 0; i != whole; ++i) {
+        hashes[i] = static_cast<uint16_t>(at[i] ^ (at[i + 1] << 4) ^ (at[i + 2] << 8));
+    }
+    for (size_t pos = start + whole; pos < end; ++pos) {
+        hashes[pos - start] = static_cast<uint16_t>(HashAt(data, end, pos));
+    }
+}
+
 // Number of bytes, at most `limit`, from which `a` and `b` agree.
 unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit)
 {
@@ -160,13 +175,16 @@ bool Unbeatable(unsigned length, unsigned limit)
 }
 
 // The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
-// run of zeros are already inserted (the first found of the longest).
+// run of zeros are already inserted (the first found of the longest). In a
+// run of zeros (`InZeros`: 3 or more), both runs are skipped and the walk may
+// follow the chain of equal runs instead; elsewhere, which is most places,
+// the walk has no such branch.
+template <bool InZeros>
 Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
 {
     const uint8_t* here = data + pos;
     const unsigned slot = static_cast<unsigned>(pos & (WINDOW - 1));
     const unsigned limit = static_cast<unsigned>(std::min<size_t>(end - pos, MAX_LENGTH));
-    const bool in_zeros = zeros >= 3;
     unsigned best_length = 0, best_distance = 0;
     unsigned candidate = chains.chain[slot];
     if (candidate == slot) {
@@ -186,7 +204,7 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         // would make it longer differs, it cannot be.
         if (here[best_length] == there[best_length]) {
             // Both runs of zeros are known to be there: start past them.
-            unsigned skip = in_zeros ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
+            unsigned skip = InZeros ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
             unsigned length = skip + CommonLength(here + skip, there + skip, limit - skip);
             if (length > best_length) {
                 best_length = length;
@@ -200,7 +218,7 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         if (next == candidate) {
             break;
         }
-        if (in_zeros && best_length > zeros) {
+        if (InZeros && best_length > zeros) {
             candidate = chains.zeros_chain[candidate];
             if (chains.zeros[candidate] != zeros) {
                 break;
@@ -213,6 +231,12 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         }
     }
     return {best_length, best_distance};
+}
+
+Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
+{
+    return zeros >= 3 ? LongestMatch<true>(chains, data, end, pos, hash, zeros)
+                      : LongestMatch<false>(chains, data, end, pos, hash, zeros);
 }
 
 // One LZ77 step's output: a literal byte (distance 0) or a match.
@@ -230,15 +254,17 @@ struct SymbolRange {
 
 // LodePNG's LZ77 pass over data[start, end), with its lazy matching,
 // writing to `symbols` (room for one a byte); `chains` carries over from
-// the previous block. Returns the number of symbols.
-size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, Symbol* symbols)
+// the previous block, `hashes` has room for a hash a byte. Returns the
+// number of symbols.
+size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end, uint16_t* hashes, Symbol* symbols)
 {
+    HashBlock(data, start, end, hashes);
     Symbol* next_symbol = symbols;
     unsigned zeros = 0;
     bool lazy = false;
     Match deferred = {0, 0};
     for (size_t pos = start; pos < end; ++pos) {
-        unsigned hash = HashAt(data, end, pos);
+        unsigned hash = hashes[pos - start];
         zeros = ZerosFollowing(data, end, pos, hash, zeros);
         Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
         Match match = LongestMatch(*chains, data, end, pos, hash, zeros);
@@ -267,7 +293,7 @@ size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end
         *next_symbol++ = {static_cast<uint16_t>(match.length), static_cast<uint16_t>(match.distance)};
         for (unsigned i = 1; i < match.length; ++i) {
             ++pos;
-            hash = HashAt(data, end, pos);
+            hash = hashes[pos - start];
             zeros = ZerosFollowing(data, end, pos, hash, zeros);
             Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
         }
@@ -631,10 +657,11 @@ void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     ResetChains(chains.get());
     BitWriter writer = {out, 0, 0};
     std::unique_ptr<Symbol[]> symbols(new Symbol[std::min(size, block_size)]);  // uninitialised: written first
+    std::unique_ptr<uint16_t[]> hashes(new uint16_t[std::min(size, block_size)]);
     for (size_t block = 0; block != blocks; ++block) {
         size_t start = block * block_size;
         size_t end = std::min(start + block_size, size);
-        size_t count = FindSymbols(chains.get(), data, start, end, symbols.get());
+        size_t count = FindSymbols(chains.get(), data, start, end, hashes.get(), symbols.get());
         PutBlock(&writer, block + 1 == blocks, symbols.get(), count);
     }
     FlushBits(&writer);
