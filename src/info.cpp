@@ -93,6 +93,7 @@ int RunInfo(int argc, char** argv, KeyRing* keys)
         OpenedInput opened;
         TitleIdentity identity;
         opened.identity = &identity;
+        opened.walk = WALK_UNREADABLE;  // an unreadable folder is never walked
         int status = EXIT_CANNOT_OPEN;
         if (input.unreadable_folder) {
             Say(&job, job.open_failures, "Could not open %s.\n", job.input);

@@ -28,7 +28,7 @@ struct PngFrame {
 // Encodes an animated PNG (APNG) into `png`, replacing its content: the
 // width×height RGBA `still` as the default image, which viewers without
 // animation show and which is not a frame of it, then the `count` frames
-// (1 to 1,000), each over the whole image, played without end. One colour
+// (at least 1), each over the whole image, played without end. One colour
 // type and depth for all, as LodePNG's choice for all the pictures side by
 // side; each picture's rows filtered and compressed as EncodePngLikeLodePng
 // does. Returns 0, or 83 when memory runs out.
