@@ -299,7 +299,8 @@ TEST_F(Info, ContainersFailuresAndNames)
     // And a file whose icon cannot be shown: the same headers' object.
     piped = RunProcess({"/bin/sh", "-c", "cat crypt.3ds | '" + BINARY + "' --info /dev/stdin"}, dir);
     EXPECT_EQ(1, piped.status);
-    EXPECT_EQ("/dev/stdin is encrypted; its icon cannot be read.\n", piped.err);
+    // (Its message first: a memory checker's report of the shell may follow.)
+    EXPECT_EQ(0u, piped.err.rfind("/dev/stdin is encrypted; its icon cannot be read.\n", 0)) << piped.err;
     EXPECT_TRUE(same_json(
         "[" + headers_only("/dev/stdin", R"("format": "NCSD", "encrypted": true, )" + card_json) + "]", piped.out))
         << piped.out;
