@@ -31,7 +31,6 @@ const size_t TITLE_SIZE = 0x100;
 const size_t TITLE_UNITS = 128;
 const int TITLE_LANGUAGES = 8;
 const size_t ANIMATION = 0x1240;  // bitmaps, palettes, then the sequence
-const size_t BITMAPS = 0x1240;
 const size_t BITMAP_SIZE = 0x200;
 const size_t PALETTES = 0x2240;
 const size_t SEQUENCE = 0x2340;
@@ -187,8 +186,8 @@ DsAnimationState DsAnimationStateOf(const uint8_t* banner, size_t size)
 
 void DsFrameToRgba(const uint8_t* banner, const DsFrame* frame, uint8_t* rgba)
 {
-    draw_tiles(banner + BITMAPS + BITMAP_SIZE * size_t(frame->bitmap), banner + PALETTES + 32 * size_t(frame->palette),
-               frame->flip_h, frame->flip_v, rgba);
+    draw_tiles(banner + ANIMATION + BITMAP_SIZE * size_t(frame->bitmap),
+               banner + PALETTES + 32 * size_t(frame->palette), frame->flip_h, frame->flip_v, rgba);
 }
 
 // Splits a title's text at its line breaks: the first non-empty line is the

@@ -53,7 +53,7 @@ static void write_element(const Job* job, const OpenedInput* opened, const SmdhM
                            found && !location->banner && opened->smdh_size >= SlotEnd(SLOT_SMALL),
                            found && (location->banner || opened->smdh_size >= SlotEnd(SLOT_LARGE)),
                            opened->identity,
-                           found && location->banner && animation != nullptr ? animation : nullptr};
+                           location->banner ? animation : nullptr};
     fputs(first ? "\n" : ",\n", stdout);
     WriteSmdhJson(stdout, &facts, metadata);
 }
