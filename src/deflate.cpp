@@ -42,15 +42,23 @@ const unsigned CODE_LENGTH_SYMBOLS = 19;
 // The hash chains of LodePNG's match finder, kept exactly as it keeps them
 // (stale entries included), since which earlier position it tries, and in
 // what order, decides the bytes. Slots are positions modulo the window.
+// A link is kept as the position it was made to, not only its slot (which
+// is all LodePNG keeps): a walk then knows a link has left the window from
+// the link alone. Positions are counted in 32 bits, modulo 2^32.
 struct Chains {
-    uint64_t has_head[HASH_VALUES / 64];  // a bit per hash value: head holds a slot
-    uint16_t head[HASH_VALUES];           // hash value -> last slot with it
+    uint64_t has_head[HASH_VALUES / 64];  // a bit per hash value: head holds a position
+    uint32_t head[HASH_VALUES];           // hash value -> last position with it
     uint32_t value[WINDOW];               // slot -> its hash value
-    uint16_t chain[WINDOW];               // slot -> earlier slot of the same hash
+    uint32_t link[WINDOW];                // slot -> earlier position of the same hash
     uint16_t zeros[WINDOW];               // slot -> length of the run of zeros there
     int16_t zeros_head[MAX_LENGTH + 1];   // run length -> last slot with it
     uint16_t zeros_chain[WINDOW];         // slot -> earlier slot of the same run length
 };
+
+unsigned SlotOf(uint32_t position)
+{
+    return position & (WINDOW - 1);
+}
 
 void ResetChains(Chains* chains)
 {
@@ -58,7 +66,7 @@ void ResetChains(Chains* chains)
     std::memset(chains->zeros_head, 0xff, sizeof chains->zeros_head);
     for (unsigned slot = 0; slot != WINDOW; ++slot) {
         chains->value[slot] = UINT32_MAX;
-        chains->chain[slot] = static_cast<uint16_t>(slot);
+        chains->link[slot] = slot - WINDOW;  // a slot linked to itself: no chain
         chains->zeros[slot] = 0;
         chains->zeros_chain[slot] = static_cast<uint16_t>(slot);
     }
@@ -146,15 +154,16 @@ void ForgetHead(Chains* chains, unsigned hash)
     chains->has_head[hash / 64] &= ~(uint64_t{1} << (hash % 64));
 }
 
-void Insert(Chains* chains, unsigned slot, unsigned hash, unsigned zeros)
+void Insert(Chains* chains, uint32_t position, unsigned hash, unsigned zeros)
 {
+    unsigned slot = SlotOf(position);
     chains->value[slot] = hash;
     uint64_t bit = uint64_t{1} << (hash % 64);
     if (chains->has_head[hash / 64] & bit) {
-        chains->chain[slot] = chains->head[hash];
+        chains->link[slot] = chains->head[hash];
     }
     chains->has_head[hash / 64] |= bit;
-    chains->head[hash] = static_cast<uint16_t>(slot);
+    chains->head[hash] = position;
     chains->zeros[slot] = static_cast<uint16_t>(zeros);
     if (chains->zeros_head[zeros] != NO_SLOT) {
         chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[zeros]);
@@ -174,21 +183,142 @@ bool Unbeatable(unsigned length, unsigned limit)
     return length >= NICE_LENGTH || length == limit;
 }
 
-// The longest match LodePNG's chain walk finds at `pos`, whose slot, hash and
-// run of zeros are already inserted (the first found of the longest). In a
-// run of zeros (`InZeros`: 3 or more), both runs are skipped and the walk may
-// follow the chain of equal runs instead; elsewhere, which is most places,
-// the walk has no such branch.
-template <bool InZeros>
-Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
+// Where the match at `here` with the earlier bytes `distance` back is longer
+// than `best`, makes it the best; says whether it is as long as any can be.
+// Both runs of zeros, `skip` bytes long, are known to be there. Inlined in
+// each walk, as it runs for every candidate.
+__attribute__((always_inline)) inline bool TryCandidate(const uint8_t* here, unsigned limit, unsigned distance,
+                                                        unsigned skip, Match* best)
+{
+    const uint8_t* there = here - distance;
+    // Only a match longer than the best counts: where the byte that would
+    // make it longer differs, it cannot be.
+    if (here[best->length] != there[best->length]) {
+        return false;
+    }
+    unsigned length = skip + CommonLength(here + skip, there + skip, limit - skip);
+    if (length <= best->length) {
+        return false;
+    }
+    *best = {length, distance};
+    return Unbeatable(length, limit);
+}
+
+// The longest match LodePNG's chain walk finds at `pos`, outside a run of
+// zeros (the first found of the longest); its slot and hash are already
+// inserted. LodePNG tries the position now in the slot its chain links to,
+// whatever that position's hash, then follows the links back while each
+// leads to a slot still holding the position of the same hash it was made
+// to. That is so exactly while the position linked to is within the window:
+// a slot leaves the chain only when a later position takes it, and the
+// positions of one hash come in order.
+Match LongestMatchElsewhere(const Chains& chains, const uint8_t* data, size_t end, size_t pos)
 {
     const uint8_t* here = data + pos;
-    const unsigned slot = static_cast<unsigned>(pos & (WINDOW - 1));
+    const uint32_t position = static_cast<uint32_t>(pos);
+    const unsigned slot = SlotOf(position);
     const unsigned limit = static_cast<unsigned>(std::min<size_t>(end - pos, MAX_LENGTH));
-    unsigned best_length = 0, best_distance = 0;
-    unsigned candidate = chains.chain[slot];
+    uint32_t linked = chains.link[slot];
+    unsigned distance = (slot - SlotOf(linked)) & (WINDOW - 1);
+    if (distance == 0) {
+        return {0, 0};  // linked to itself: no candidate
+    }
+    Match best = {0, 0};
+    if (TryCandidate(here, limit, distance, 0, &best) || position - linked != distance) {
+        return best;  // unbeatable, or the slot holds another position than the one linked to
+    }
+    for (unsigned tries = MAX_CHAIN - 1; tries != 0; --tries) {
+        linked = chains.link[SlotOf(linked)];
+        distance = position - linked;
+        if (distance >= WINDOW || TryCandidate(here, limit, distance, 0, &best)) {
+            break;
+        }
+    }
+    return best;
+}
+
+// The largest count, at most `most`, of positions from `at` back for which
+// `holds(count, run)` holds of the run of zeros recorded at the last of them:
+// a test that, true of a count, is true of every smaller one.
+template <typename Holds>
+unsigned LongestStretch(const Chains& chains, size_t at, unsigned most, Holds holds)
+{
+    auto run_at = [&](unsigned count) { return chains.zeros[SlotOf(static_cast<uint32_t>(at - (count - 1)))]; };
+    if (holds(most, run_at(most))) {
+        return most;  // the usual case: the whole stretch
+    }
+    unsigned low = 1, high = most;  // holds(low), not holds(high)
+    while (high - low > 1) {
+        unsigned middle = low + (high - low) / 2;
+        (holds(middle, run_at(middle)) ? low : high) = middle;
+    }
+    return low;
+}
+
+// In a run of `zeros` zeros (the run a match from `pos` starts with, shorter
+// than the longest it may be), LodePNG's walk goes back through the earlier
+// runs of zeros a position at a time, each position the next candidate (each
+// hashes as zeros do), and compares each. What most of them give is known
+// without comparing: a candidate whose run of zeros is shorter matches
+// exactly its run, and one whose run is longer exactly `zeros`. The run
+// recorded at a position is at most its run (less where a block or the
+// longest match cut it short), so a position recorded with a run that reaches
+// the candidate's is within one run with it, and with every position between.
+// Returns how many candidates, from the one in `candidate`, at `distance`,
+// back (at most `most`), give what is known, and makes `best` what it is
+// after them; 0 where the next must be compared. The best match is at most
+// `zeros` long before and after.
+unsigned KnownCandidates(const Chains& chains, const uint8_t* data, size_t pos, unsigned zeros, unsigned candidate,
+                         unsigned distance, unsigned most, Match* best)
+{
+    const size_t at = pos - distance;
+    const unsigned run = chains.zeros[candidate];
+    if (run < 3) {
+        return 0;  // not within a run of zeros: its chain is another
+    }
+    if (run < zeros) {
+        // Its run must end where recorded, and no candidate here may make
+        // the best as long as any.
+        if (data[at + run] == 0 || run >= NICE_LENGTH) {
+            return 0;
+        }
+        most = std::min({most, zeros - run, NICE_LENGTH - run});
+        unsigned count = LongestStretch(
+            chains, at, most, [run](unsigned length, unsigned recorded) { return recorded == run + length - 1; });
+        unsigned longest = run + count - 1;
+        if (longest > best->length) {
+            *best = {longest, distance + count - 1};
+        }
+        return count;
+    }
+    if (run > zeros) {
+        if (best->length < zeros && zeros >= NICE_LENGTH) {
+            return 0;  // the first makes the best as long as any: the walk ends there
+        }
+        unsigned count =
+            LongestStretch(chains, at, most, [](unsigned length, unsigned recorded) { return recorded >= length - 1; });
+        if (best->length < zeros) {
+            *best = {zeros, distance};
+        }
+        return count;
+    }
+    return 0;
+}
+
+// The same in a run of zeros (3 or more): both runs are skipped, and once
+// the best match is longer than the run, the walk follows the chain of
+// equal runs instead. Here LodePNG's slots and checks are followed as they
+// are, but for the candidates whose matches are known.
+Match LongestMatchInZeros(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash,
+                          unsigned zeros)
+{
+    const uint8_t* here = data + pos;
+    const unsigned slot = SlotOf(static_cast<uint32_t>(pos));
+    const unsigned limit = static_cast<unsigned>(std::min<size_t>(end - pos, MAX_LENGTH));
+    Match best = {0, 0};
+    unsigned candidate = SlotOf(chains.link[slot]);
     if (candidate == slot) {
-        return {0, 0};  // the hash is new: no candidate
+        return best;  // the hash is new: no candidate
     }
     // Every candidate from here on is at a distance over 0, or the walk
     // stops as it goes round the window.
@@ -198,27 +328,28 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
         if (distance < previous_distance) {
             break;  // went round the whole window
         }
-        previous_distance = distance;
-        const uint8_t* there = here - distance;
-        // Only a match longer than the best counts: where the byte that
-        // would make it longer differs, it cannot be.
-        if (here[best_length] == there[best_length]) {
-            // Both runs of zeros are known to be there: start past them.
-            unsigned skip = InZeros ? std::min<unsigned>(chains.zeros[candidate], zeros) : 0;
-            unsigned length = skip + CommonLength(here + skip, there + skip, limit - skip);
-            if (length > best_length) {
-                best_length = length;
-                best_distance = distance;
-                if (Unbeatable(length, limit)) {
-                    break;
-                }
+        // `zeros` under `limit` is the whole run: the byte after it is not 0.
+        unsigned known = best.length <= zeros && zeros < limit
+                             ? KnownCandidates(chains, data, pos, zeros, candidate, distance,
+                                               std::min(tries, WINDOW - distance), &best)
+                             : 0;
+        if (known == 0) {
+            unsigned skip = std::min<unsigned>(chains.zeros[candidate], zeros);
+            if (TryCandidate(here, limit, distance, skip, &best)) {
+                break;
             }
+        } else {
+            // Each of them one position further back: the walk goes on from the last.
+            candidate = (candidate - (known - 1)) & (WINDOW - 1);
+            distance += known - 1;
+            tries -= known - 1;
         }
-        unsigned next = chains.chain[candidate];
+        previous_distance = distance;
+        unsigned next = SlotOf(chains.link[candidate]);
         if (next == candidate) {
             break;
         }
-        if (InZeros && best_length > zeros) {
+        if (best.length > zeros) {
             candidate = chains.zeros_chain[candidate];
             if (chains.zeros[candidate] != zeros) {
                 break;
@@ -230,13 +361,13 @@ Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t
             }
         }
     }
-    return {best_length, best_distance};
+    return best;
 }
 
 Match LongestMatch(const Chains& chains, const uint8_t* data, size_t end, size_t pos, unsigned hash, unsigned zeros)
 {
-    return zeros >= 3 ? LongestMatch<true>(chains, data, end, pos, hash, zeros)
-                      : LongestMatch<false>(chains, data, end, pos, hash, zeros);
+    return zeros >= 3 ? LongestMatchInZeros(chains, data, end, pos, hash, zeros)
+                      : LongestMatchElsewhere(chains, data, end, pos);
 }
 
 // One LZ77 step's output: a literal byte (distance 0) or a match.
@@ -266,7 +397,7 @@ size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end
     for (size_t pos = start; pos < end; ++pos) {
         unsigned hash = hashes[pos - start];
         zeros = ZerosFollowing(data, end, pos, hash, zeros);
-        Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
+        Insert(chains, static_cast<uint32_t>(pos), hash, zeros);
         Match match = LongestMatch(*chains, data, end, pos, hash, zeros);
         if (!lazy && match.length >= MIN_LENGTH && match.length <= MAX_LAZY_LENGTH) {
             lazy = true;  // see whether the next byte starts a longer one
@@ -295,7 +426,7 @@ size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end
             ++pos;
             hash = hashes[pos - start];
             zeros = ZerosFollowing(data, end, pos, hash, zeros);
-            Insert(chains, static_cast<unsigned>(pos & (WINDOW - 1)), hash, zeros);
+            Insert(chains, static_cast<uint32_t>(pos), hash, zeros);
         }
     }
     return static_cast<size_t>(next_symbol - symbols);

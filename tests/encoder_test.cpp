@@ -158,6 +158,53 @@ TEST(Encoder, SameBytesForTheToolsPictures)
     }
 }
 
+// The zlib stream alone, against LodePNG's, on streams made of runs of
+// zeros: where the match finder's walk through them is cut short, every
+// length of run matters, and where a run meets the end of a deflate block.
+TEST(Encoder, SameZlibStreamAsLodePng)
+{
+    struct Stream {
+        const char* name;
+        size_t size;
+        std::function<unsigned(uint32_t random, size_t at)> run;  // zeros before the next other byte
+    };
+    const Stream STREAMS[] = {
+        {"runs of 0 to 300", 40000, [](uint32_t r, size_t) { return r % 301; }},
+        {"short runs", 20000, [](uint32_t r, size_t) { return r % 9; }},
+        {"runs near 128 and 258", 30000, [](uint32_t r, size_t) { return (r % 2 ? 128 : 258) + r % 5 - 2; }},
+        {"long runs over blocks", 300000, [](uint32_t r, size_t) { return r % 7 ? r % 40 : 2000 + r % 3000; }},
+        // Blocks of 64 KiB: runs that a block's end cuts short.
+        {"runs across blocks' ends", 200000,
+         [](uint32_t r, size_t at) { return (at + 60) % 65536 < 40 ? 60 + r % 60 : r % 50; }},
+        {"equal runs", 20000, [](uint32_t r, size_t) { return r % 5 ? 17 : 30; }},
+    };
+    for (const Stream& row : STREAMS) {
+        SCOPED_TRACE(row.name);
+        std::vector<uint8_t> data;
+        uint32_t state = 7;
+        while (data.size() < row.size) {
+            data.insert(data.end(), row.run(Next(&state), data.size()), 0);
+            // Now and then bytes whose hash is that of zeros.
+            uint32_t r = Next(&state);
+            if (r % 13 == 0) {
+                data.insert(data.end(), {0x10, 0x01});
+            } else {
+                data.push_back(static_cast<uint8_t>(1 + r % 3));
+            }
+        }
+        unsigned char* expected = nullptr;
+        size_t expected_size = 0;
+        ASSERT_EQ(lodepng_zlib_compress(&expected, &expected_size, data.data(), data.size(),
+                                        &lodepng_default_compress_settings),
+                  0u);
+        std::vector<uint8_t> ours;
+        unsigned error = ZlibCompressLikeLodePng(data.data(), data.size(), &ours);
+        bool same = error == 0 && ours == std::vector<uint8_t>(expected, expected + expected_size);
+        free(expected);
+        EXPECT_TRUE(same);
+    }
+}
+
 // The code lengths, against LodePNG's own routine: pictures seldom make a
 // code reach its limit, so frequencies that force 15 and 7 bits are here.
 TEST(Encoder, SameCodeLengthsAsLodePng)
