@@ -432,22 +432,36 @@ size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end
     return static_cast<size_t>(next_symbol - symbols);
 }
 
+// The highest bit set in `value` (over 0).
+unsigned TopBit(unsigned value)
+{
+    return 31 - static_cast<unsigned>(__builtin_clz(value));
+}
+
+// Past the first codes, each with a base of its own, deflate's codes come in
+// fours (lengths) or twos (distances) per power of two, the bits after the
+// highest telling which.
 unsigned LengthCode(unsigned length)
 {
-    unsigned code = 28;
-    while (LENGTH_BASE[code] > length) {
-        --code;
+    if (length == MAX_LENGTH) {
+        return 28;
     }
-    return code;
+    unsigned above_least = length - MIN_LENGTH;
+    if (above_least < 8) {
+        return above_least;
+    }
+    unsigned top = TopBit(above_least);
+    return 4 * (top - 1) + ((above_least >> (top - 2)) & 3);
 }
 
 unsigned DistanceCode(unsigned distance)
 {
-    unsigned code = 29;
-    while (DISTANCE_BASE[code] > distance) {
-        --code;
+    unsigned above_least = distance - 1;
+    if (above_least < 4) {
+        return above_least;
     }
-    return code;
+    unsigned top = TopBit(above_least);
+    return 2 * top + ((above_least >> (top - 1)) & 1);
 }
 
 // Bits go out least significant first, as deflate packs them.
