@@ -199,14 +199,16 @@ using Bytes = std::unique_ptr<uint8_t[]>;
 Bytes ConvertRows(const uint8_t* rgba, unsigned width, unsigned height, const PngMode& mode, const ColourTable& colours,
                   size_t line_bytes)
 {
-    Bytes rows(new uint8_t[line_bytes * height]);
+    // One byte more: a pixel's RGB is copied as four bytes, the fourth
+    // overwritten by the next pixel's (or the next row's first byte).
+    Bytes rows(new uint8_t[line_bytes * height + 1]);
     Bytes values(new uint8_t[width]);
     for (unsigned y = 0; y != height; ++y) {
         const uint8_t* in = rgba + static_cast<size_t>(y) * width * 4;
         uint8_t* out = rows.get() + y * line_bytes;
         if (mode.type == RGB) {
             for (unsigned x = 0; x != width; ++x) {
-                std::memcpy(out + 3 * x, in + 4 * x, 3);
+                std::memcpy(out + 3 * x, in + 4 * x, 4);
             }
         } else if (mode.type == GREY_ALPHA) {
             for (unsigned x = 0; x != width; ++x) {
