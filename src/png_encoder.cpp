@@ -98,9 +98,27 @@ void CountColours(ColourStats* stats, const uint8_t* rgba, size_t pixels)
 {
     std::memset(stats, 0, sizeof *stats);
     stats->bits = 1;
-    for (size_t i = 0; i != pixels; ++i) {
-        if (i == 0 || std::memcmp(rgba + 4 * i, rgba + 4 * i - 4, 4) != 0) {
-            CountPixel(stats, rgba + 4 * i);
+    // Only pixels that may change the statistics are counted: not one equal
+    // to the one before it, and once the colours are too many for a palette
+    // and 8 bits are needed, only one not opaque, which is all that may
+    // then change them, where no transparent colour has been seen.
+    size_t at = 0;
+    while (at != pixels) {
+        const uint8_t* pixel = rgba + 4 * at;
+        CountPixel(stats, pixel);
+        bool full = stats->coloured && stats->colours.count == MAX_COLOURS_COUNTED;
+        if (full && stats->alpha) {
+            return;  // RGBA, 8 bits: no later pixel can change that
+        }
+        ++at;
+        if (full && !stats->key) {
+            while (at != pixels && rgba[4 * at + 3] == 255) {
+                ++at;
+            }
+        } else {
+            while (at != pixels && std::memcmp(rgba + 4 * at, pixel, 4) == 0) {
+                ++at;
+            }
         }
     }
     if (!stats->key || stats->alpha) {

@@ -110,6 +110,10 @@ TEST(Encoder, SameBytesAsLodePng)
              return x == 0 ? 0x01020300u : x + y == 90 ? 0x010203ffu : r << 8 | 255;
          },
          6, 8},
+        {"many colours, then a translucent one", 48, 48,
+         [](unsigned x, unsigned y, uint32_t r) { return x + y == 90 ? 0x01020380u : r << 8 | 255; }, 6, 8},
+        {"many colours, then a transparent key", 48, 48,
+         [](unsigned x, unsigned y, uint32_t r) { return x + y == 94 ? 0x01020300u : r << 8 | 255; }, 2, 8},
         {"two transparent colours", 48, 48,
          [](unsigned x, unsigned, uint32_t r) { return x == 0   ? 0x01020300u
                                                        : x == 1 ? 0x04050600u
