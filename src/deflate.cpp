@@ -5,6 +5,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "utils.h"
 
 namespace {
@@ -756,12 +760,47 @@ void PutBlock(BitWriter* writer, bool final, const Symbol* symbols, size_t count
     PutSymbol(writer, literals, END_OF_BLOCK);
 }
 
+#if defined(__SSE2__)
+uint32_t SumOfLanes(__m128i lanes)
+{
+    uint32_t each[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(each), lanes);
+    return each[0] + each[1] + each[2] + each[3];
+}
+
+// The Adler-32 sums `low` and `high` over the first `count` 16-byte chunks
+// of `data` (within a stretch that cannot overflow), in vectors: each
+// chunk's bytes summed, and weighted by the number of sums that still
+// include them; `high` gains 16 times `low` at each chunk's start, which is
+// 16 times the sums of the chunks before it.
+void AdlerChunks(const uint8_t* data, size_t count, uint32_t* low, uint32_t* high)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i first_weights = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i last_weights = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i sums = zero, sums_before = zero, weighted = zero;
+    for (size_t chunk = 0; chunk != count; ++chunk) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * chunk));
+        sums_before = _mm_add_epi32(sums_before, sums);
+        sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+        weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), first_weights));
+        weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), last_weights));
+    }
+    *high += static_cast<uint32_t>(16 * count) * *low + 16 * SumOfLanes(sums_before) + SumOfLanes(weighted);
+    *low += SumOfLanes(sums);
+}
+#endif
+
 uint32_t Adler32(const uint8_t* data, size_t size)
 {
     uint32_t low = 1, high = 0;
     while (size > 0) {
         size_t amount = std::min<size_t>(size, 5552);  // no overflow before the modulo
         size_t i = 0;
+#if defined(__SSE2__)
+        AdlerChunks(data, amount / 16, &low, &high);
+        i = amount / 16 * 16;
+#else
         // Sixteen bytes at a time: `high` gains 16 times `low` and each
         // byte weighted by the number of sums that still include it.
         for (; i + 16 <= amount; i += 16) {
@@ -773,6 +812,7 @@ uint32_t Adler32(const uint8_t* data, size_t size)
             high += 16 * low + weighted;
             low += bytes;
         }
+#endif
         for (; i != amount; ++i) {
             low += data[i];
             high += low;

@@ -8,6 +8,10 @@
 
 #include <lodepng.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "deflate.h"
 #include "utils.h"
 
@@ -263,6 +267,38 @@ uint8_t Paeth(int16_t a, int16_t b, int16_t c)
     return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : not_a);
 }
 
+#if defined(__SSE2__)
+// Eight bytes at `p`, each widened to 16 bits.
+__m128i LoadEight(const uint8_t* p)
+{
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+
+__m128i Absolute(__m128i values)
+{
+    return _mm_max_epi16(values, _mm_sub_epi16(_mm_setzero_si128(), values));
+}
+
+// Eight bytes of a row with the Paeth filter at once, as Paeth above does
+// them one by one (where the compiler's own vectors take five times as many
+// instructions).
+void PaethEight(const uint8_t* line, const uint8_t* above, size_t step, uint8_t* out)
+{
+    __m128i a = LoadEight(line - step), b = LoadEight(above), c = LoadEight(above - step);
+    __m128i pa = _mm_sub_epi16(b, c), pb = _mm_sub_epi16(a, c);
+    __m128i pc = Absolute(_mm_add_epi16(pa, pb));
+    pa = Absolute(pa);
+    pb = Absolute(pb);
+    __m128i use_c = _mm_cmpgt_epi16(pb, pc);
+    __m128i not_a = _mm_or_si128(_mm_and_si128(use_c, c), _mm_andnot_si128(use_c, b));
+    __m128i use_not_a = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    __m128i predicted = _mm_or_si128(_mm_and_si128(use_not_a, not_a), _mm_andnot_si128(use_not_a, a));
+    __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
+    __m128i filtered = _mm_sub_epi8(bytes, _mm_packus_epi16(predicted, _mm_setzero_si128()));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), filtered);
+}
+#endif
+
 // Row `line` filtered with `type` against `above` (zeros for the first row),
 // `step` bytes a pixel. Each type has its own loop, which the compiler
 // vectorises.
@@ -291,14 +327,21 @@ void FilterRow(unsigned type, const uint8_t* line, const uint8_t* above, size_t 
             out[i] = static_cast<uint8_t>(line[i] - ((line[i - step] + above[i]) >> 1));
         }
         break;
-    default:
+    default: {
         for (size_t i = 0; i < step; ++i) {
             out[i] = static_cast<uint8_t>(line[i] - above[i]);
         }
-        for (size_t i = step; i < size; ++i) {
+        size_t i = step;
+#if defined(__SSE2__)
+        for (; i + 8 <= size; i += 8) {
+            PaethEight(line + i, above + i, step, out + i);
+        }
+#endif
+        for (; i < size; ++i) {
             out[i] = static_cast<uint8_t>(line[i] - Paeth(line[i - step], above[i], above[i - step]));
         }
         break;
+    }
     }
 }
 
@@ -307,13 +350,27 @@ void FilterRow(unsigned type, const uint8_t* line, const uint8_t* above, size_t 
 // or more, 255 - s: one less than the distance, as LodePNG counts it).
 size_t RowCost(unsigned type, const uint8_t* filtered, size_t size)
 {
-    unsigned sum = 0;
+    size_t sum = 0, i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: those read as negative flipped (255 - s) but
+    // for no filter, then summed by the sum of absolute differences from 0.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i flip = type == 0 ? zero : _mm_cmpeq_epi8(zero, zero);
+    __m128i sums = zero;
+    for (; i + 16 <= size; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(filtered + i));
+        bytes = _mm_xor_si128(bytes, _mm_and_si128(_mm_cmpgt_epi8(zero, bytes), flip));
+        sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+    }
+    sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sums)) +
+          static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+#endif
     if (type == 0) {
-        for (size_t i = 0; i < size; ++i) {
+        for (; i < size; ++i) {
             sum += filtered[i];
         }
     } else {
-        for (size_t i = 0; i < size; ++i) {
+        for (; i < size; ++i) {
             sum += std::min<uint8_t>(filtered[i], static_cast<uint8_t>(255 - filtered[i]));
         }
     }
