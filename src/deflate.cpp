@@ -523,20 +523,21 @@ struct MergeNode {
 };
 
 struct PackageMerge {
-    std::unique_ptr<MergeNode[]> pool;  // nodes are never freed: a list makes about two a leaf
-    size_t nodes;
-    size_t capacity;
-    std::vector<std::pair<unsigned, unsigned>> leaves;  // weight, symbol
-    int lookahead[2][15];                               // per list: the two chains ahead
+    std::unique_ptr<MergeNode[]> pool;
+    int nodes;               // in the pool so far
+    int capacity;            // the pool's room
+    const unsigned* weight;  // each leaf's, lightest first
+    unsigned used;           // the number of leaves
+    unsigned last_chain;     // the number of chains the last list needs
+    int first[15];           // per list: the two chains ahead
+    int second[15];
 };
 
 void GrowPool(PackageMerge* merge)
 {
-    size_t capacity = std::max<size_t>(2 * merge->capacity, 64);
+    int capacity = 2 * merge->capacity;
     std::unique_ptr<MergeNode[]> larger(new MergeNode[capacity]);
-    for (size_t node = 0; node != merge->nodes; ++node) {
-        larger[node] = merge->pool[node];
-    }
+    std::copy(merge->pool.get(), merge->pool.get() + merge->nodes, larger.get());
     merge->pool = std::move(larger);
     merge->capacity = capacity;
 }
@@ -547,30 +548,28 @@ int NewNode(PackageMerge* merge, unsigned weight, unsigned leaves, int tail)
         GrowPool(merge);
     }
     merge->pool[merge->nodes] = {weight, leaves, tail};
-    return static_cast<int>(merge->nodes++);
+    return merge->nodes++;
 }
 
-void BoundaryStep(PackageMerge* merge, int list, size_t chain_number)
+void BoundaryStep(PackageMerge* merge, int list, unsigned chain_number)
 {
-    int* first = merge->lookahead[0];
-    int* second = merge->lookahead[1];
-    unsigned last = merge->pool[second[list]].leaves;
-    size_t used = merge->leaves.size();
+    unsigned last = merge->pool[merge->second[list]].leaves;
     if (list == 0) {
-        if (last < used) {
-            first[0] = second[0];
-            second[0] = NewNode(merge, merge->leaves[last].first, last + 1, -1);
+        if (last < merge->used) {
+            merge->first[0] = merge->second[0];
+            merge->second[0] = NewNode(merge, merge->weight[last], last + 1, -1);
         }
         return;
     }
-    unsigned sum = merge->pool[first[list - 1]].weight + merge->pool[second[list - 1]].weight;
-    first[list] = second[list];
-    if (last < used && sum > merge->leaves[last].first) {
-        second[list] = NewNode(merge, merge->leaves[last].first, last + 1, merge->pool[second[list]].tail);
+    unsigned sum = merge->pool[merge->first[list - 1]].weight + merge->pool[merge->second[list - 1]].weight;
+    int ahead = merge->second[list];
+    merge->first[list] = ahead;
+    if (last < merge->used && sum > merge->weight[last]) {
+        merge->second[list] = NewNode(merge, merge->weight[last], last + 1, merge->pool[ahead].tail);
         return;
     }
-    second[list] = NewNode(merge, sum, last, second[list - 1]);
-    if (chain_number + 1 < 2 * used - 2) {  // the last list's chains need no more
+    merge->second[list] = NewNode(merge, sum, last, merge->second[list - 1]);
+    if (chain_number + 1 < merge->last_chain) {  // the last list's chains need no more
         BoundaryStep(merge, list - 1, chain_number);
         BoundaryStep(merge, list - 1, chain_number);
     }
@@ -580,38 +579,45 @@ void BoundaryStep(PackageMerge* merge, int list, size_t chain_number)
 
 void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsigned count, unsigned max_bits)
 {
-    PackageMerge merge;
+    std::vector<std::pair<unsigned, unsigned>> leaves;  // weight, symbol
     for (unsigned symbol = 0; symbol != count; ++symbol) {
         if (frequencies[symbol] > 0) {
-            merge.leaves.push_back({frequencies[symbol], symbol});
+            leaves.push_back({frequencies[symbol], symbol});
         }
     }
     std::fill(lengths, lengths + count, 0u);
-    size_t used = merge.leaves.size();
+    unsigned used = static_cast<unsigned>(leaves.size());
     if (used < 2) {
         // Two codes of one bit at least: some decoders want two.
-        unsigned only = used == 1 ? merge.leaves[0].second : 0;
+        unsigned only = used == 1 ? leaves[0].second : 0;
         lengths[only] = 1;
         lengths[only == 0 ? 1 : 0] = 1;
         return;
     }
-    std::stable_sort(merge.leaves.begin(), merge.leaves.end(),
+    std::stable_sort(leaves.begin(), leaves.end(),
                      [](const std::pair<unsigned, unsigned>& a, const std::pair<unsigned, unsigned>& b) {
                          return a.first < b.first;
                      });
-    merge.capacity = (2 * used + 2) * max_bits + 2;   // enough for all seen, else it grows
-    merge.pool.reset(new MergeNode[merge.capacity]);  // uninitialised: written first
-    merge.nodes = 0;
-    int zero = NewNode(&merge, merge.leaves[0].first, 1, -1);
-    int one = NewNode(&merge, merge.leaves[1].first, 2, -1);
-    std::fill(merge.lookahead[0], merge.lookahead[0] + max_bits, zero);
-    std::fill(merge.lookahead[1], merge.lookahead[1] + max_bits, one);
-    for (size_t chain_number = 2; chain_number != 2 * used - 2; ++chain_number) {
+    std::vector<unsigned> weights(used);
+    for (unsigned leaf = 0; leaf != used; ++leaf) {
+        weights[leaf] = leaves[leaf].first;
+    }
+    // Room for the nodes every list makes, which are about its leaves and a
+    // package of each two nodes of the list below: fewer than twice the
+    // leaves. More, where it were not so, as the pool grows.
+    int room = static_cast<int>(2 + 2 * used * max_bits);
+    PackageMerge merge = {
+        std::unique_ptr<MergeNode[]>(new MergeNode[room]), 0, room, weights.data(), used, 2 * used - 2, {}, {}};
+    int zero = NewNode(&merge, weights[0], 1, -1);
+    int one = NewNode(&merge, weights[1], 2, -1);
+    std::fill(merge.first, merge.first + max_bits, zero);
+    std::fill(merge.second, merge.second + max_bits, one);
+    for (unsigned chain_number = 2; chain_number != merge.last_chain; ++chain_number) {
         BoundaryStep(&merge, static_cast<int>(max_bits) - 1, chain_number);
     }
-    for (int node = merge.lookahead[1][max_bits - 1]; node != -1; node = merge.pool[node].tail) {
+    for (int node = merge.second[max_bits - 1]; node != -1; node = merge.pool[node].tail) {
         for (unsigned leaf = 0; leaf != merge.pool[node].leaves; ++leaf) {
-            ++lengths[merge.leaves[leaf].second];
+            ++lengths[leaves[leaf].second];
         }
     }
 }
