@@ -387,6 +387,31 @@ struct SymbolRange {
     const Symbol* end() const { return last; }
 };
 
+// Inserts the positions after `pos`, up to `last`, that go on the run of
+// zeros `pos` starts (a run of `*zeros`, inserted), as Insert would: each
+// hashes to 0 and links to the one before it. Returns the last inserted;
+// `*zeros` becomes its run. `hashes` are those of the block from `start`.
+size_t InsertWithinRun(Chains* chains, const uint8_t* data, size_t start, size_t end, const uint16_t* hashes,
+                       size_t pos, size_t last, unsigned* zeros)
+{
+    unsigned run = *zeros;
+    while (pos != last && hashes[pos + 1 - start] == 0 && run != 0) {
+        ++pos;
+        run = ZerosFollowing(data, end, pos, 0, run);
+        unsigned slot = SlotOf(static_cast<uint32_t>(pos));
+        chains->value[slot] = 0;
+        chains->link[slot] = static_cast<uint32_t>(pos - 1);
+        chains->zeros[slot] = static_cast<uint16_t>(run);
+        if (chains->zeros_head[run] != NO_SLOT) {
+            chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[run]);
+        }
+        chains->zeros_head[run] = static_cast<int16_t>(slot);
+    }
+    chains->head[0] = static_cast<uint32_t>(pos);
+    *zeros = run;
+    return pos;
+}
+
 // LodePNG's LZ77 pass over data[start, end), with its lazy matching,
 // writing to `symbols` (room for one a byte); `chains` carries over from
 // the previous block, `hashes` has room for a hash a byte. Returns the
@@ -426,11 +451,15 @@ size_t FindSymbols(Chains* chains, const uint8_t* data, size_t start, size_t end
             continue;
         }
         *next_symbol++ = {static_cast<uint16_t>(match.length), static_cast<uint16_t>(match.distance)};
-        for (unsigned i = 1; i < match.length; ++i) {
+        const size_t last = pos + match.length - 1;
+        while (pos != last) {
             ++pos;
             hash = hashes[pos - start];
             zeros = ZerosFollowing(data, end, pos, hash, zeros);
             Insert(chains, static_cast<uint32_t>(pos), hash, zeros);
+            if (zeros != 0) {
+                pos = InsertWithinRun(chains, data, start, end, hashes, pos, last, &zeros);
+            }
         }
     }
     return static_cast<size_t>(next_symbol - symbols);
