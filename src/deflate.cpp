@@ -541,67 +541,49 @@ struct Code {
     uint32_t reversed[LITERAL_LENGTH_SYMBOLS];
 };
 
-// LodePNG's length-limited code lengths: the boundary package-merge of
-// Katajainen, Moffat and Turpin over the used symbols, stably sorted by
-// frequency, a leaf preferred to a package only where it weighs less. Its
-// lookahead chains are nodes in a pool, linked by index.
-struct MergeNode {
-    unsigned weight;
-    unsigned leaves;  // leaves of the list up to and with this node
-    int tail;         // the chain it extends, -1 for none
+// LodePNG's length-limited code lengths come from the boundary package-merge
+// of Katajainen, Moffat and Turpin: the package-merge of Larmore and
+// Hirschberg, each list made only as far as the next needs it. Made here
+// whole, list by list, they are the same lists, and cheaper: each list
+// merges the used symbols (stably sorted by frequency, the leaves) with the
+// packages of each two items of the list before it, a leaf first only where
+// it weighs less than the package, and once a list is the list before it,
+// every list after it is the same too.
+struct MergeList {
+    size_t size;
+    unsigned* weight;  // each item's
+    unsigned* leaves;  // of the items up to and with each
 };
 
-struct PackageMerge {
-    std::unique_ptr<MergeNode[]> pool;
-    int nodes;               // in the pool so far
-    int capacity;            // the pool's room
-    const unsigned* weight;  // each leaf's, lightest first
-    unsigned used;           // the number of leaves
-    unsigned last_chain;     // the number of chains the last list needs
-    int first[15];           // per list: the two chains ahead
-    int second[15];
-};
-
-void GrowPool(PackageMerge* merge)
+// The list after `below` (room for twice the leaves), from the `weights` of
+// the `used` leaves.
+void MergeWithPackages(const unsigned* weights, size_t used, const MergeList& below, MergeList* list)
 {
-    int capacity = 2 * merge->capacity;
-    std::unique_ptr<MergeNode[]> larger(new MergeNode[capacity]);
-    std::copy(merge->pool.get(), merge->pool.get() + merge->nodes, larger.get());
-    merge->pool = std::move(larger);
-    merge->capacity = capacity;
+    const size_t pairs = below.size / 2;
+    size_t leaf = 0, pair = 0, size = 0;
+    while (leaf != used && pair != pairs) {
+        unsigned package = below.weight[2 * pair] + below.weight[2 * pair + 1];
+        bool leaf_first = weights[leaf] < package;
+        list->weight[size] = leaf_first ? weights[leaf] : package;
+        leaf += leaf_first;
+        pair += !leaf_first;
+        list->leaves[size++] = static_cast<unsigned>(leaf);
+    }
+    for (; leaf != used; ++leaf, ++size) {
+        list->weight[size] = weights[leaf];
+        list->leaves[size] = static_cast<unsigned>(leaf + 1);
+    }
+    for (; pair != pairs; ++pair, ++size) {
+        list->weight[size] = below.weight[2 * pair] + below.weight[2 * pair + 1];
+        list->leaves[size] = static_cast<unsigned>(used);
+    }
+    list->size = size;
 }
 
-int NewNode(PackageMerge* merge, unsigned weight, unsigned leaves, int tail)
+bool SameList(const MergeList& a, const MergeList& b)
 {
-    if (merge->nodes == merge->capacity) {
-        GrowPool(merge);
-    }
-    merge->pool[merge->nodes] = {weight, leaves, tail};
-    return merge->nodes++;
-}
-
-void BoundaryStep(PackageMerge* merge, int list, unsigned chain_number)
-{
-    unsigned last = merge->pool[merge->second[list]].leaves;
-    if (list == 0) {
-        if (last < merge->used) {
-            merge->first[0] = merge->second[0];
-            merge->second[0] = NewNode(merge, merge->weight[last], last + 1, -1);
-        }
-        return;
-    }
-    unsigned sum = merge->pool[merge->first[list - 1]].weight + merge->pool[merge->second[list - 1]].weight;
-    int ahead = merge->second[list];
-    merge->first[list] = ahead;
-    if (last < merge->used && sum > merge->weight[last]) {
-        merge->second[list] = NewNode(merge, merge->weight[last], last + 1, merge->pool[ahead].tail);
-        return;
-    }
-    merge->second[list] = NewNode(merge, sum, last, merge->second[list - 1]);
-    if (chain_number + 1 < merge->last_chain) {  // the last list's chains need no more
-        BoundaryStep(merge, list - 1, chain_number);
-        BoundaryStep(merge, list - 1, chain_number);
-    }
+    return a.size == b.size && std::equal(a.weight, a.weight + a.size, b.weight) &&
+           std::equal(a.leaves, a.leaves + a.size, b.leaves);
 }
 
 }  // namespace
@@ -615,7 +597,7 @@ void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsi
         }
     }
     std::fill(lengths, lengths + count, 0u);
-    unsigned used = static_cast<unsigned>(leaves.size());
+    const size_t used = leaves.size();
     if (used < 2) {
         // Two codes of one bit at least: some decoders want two.
         unsigned only = used == 1 ? leaves[0].second : 0;
@@ -628,26 +610,44 @@ void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsi
                          return a.first < b.first;
                      });
     std::vector<unsigned> weights(used);
-    for (unsigned leaf = 0; leaf != used; ++leaf) {
+    for (size_t leaf = 0; leaf != used; ++leaf) {
         weights[leaf] = leaves[leaf].first;
     }
-    // Room for the nodes every list makes, which are about its leaves and a
-    // package of each two nodes of the list below: fewer than twice the
-    // leaves. More, where it were not so, as the pool grows.
-    int room = static_cast<int>(2 + 2 * used * max_bits);
-    PackageMerge merge = {
-        std::unique_ptr<MergeNode[]>(new MergeNode[room]), 0, room, weights.data(), used, 2 * used - 2, {}, {}};
-    int zero = NewNode(&merge, weights[0], 1, -1);
-    int one = NewNode(&merge, weights[1], 2, -1);
-    std::fill(merge.first, merge.first + max_bits, zero);
-    std::fill(merge.second, merge.second + max_bits, one);
-    for (unsigned chain_number = 2; chain_number != merge.last_chain; ++chain_number) {
-        BoundaryStep(&merge, static_cast<int>(max_bits) - 1, chain_number);
+    // The first list is the leaves alone; lists[k] the (k + 1)th. Each has
+    // room for twice the leaves: its leaves and half the list before.
+    const size_t room = 2 * used;
+    std::unique_ptr<unsigned[]> weight_room(new unsigned[2 * room]);  // the last two lists' weights
+    std::unique_ptr<unsigned[]> leaves_room(new unsigned[room * max_bits]);
+    std::vector<MergeList> lists(1, MergeList{used, weight_room.get(), leaves_room.get()});
+    std::copy(weights.begin(), weights.end(), lists[0].weight);
+    for (size_t leaf = 0; leaf != used; ++leaf) {
+        lists[0].leaves[leaf] = static_cast<unsigned>(leaf + 1);
     }
-    for (int node = merge.second[max_bits - 1]; node != -1; node = merge.pool[node].tail) {
-        for (unsigned leaf = 0; leaf != merge.pool[node].leaves; ++leaf) {
-            ++lengths[leaves[leaf].second];
+    while (lists.size() != max_bits) {
+        size_t index = lists.size();
+        MergeList next = {0, weight_room.get() + index % 2 * room, leaves_room.get() + index * room};
+        MergeWithPackages(weights.data(), used, lists.back(), &next);
+        if (SameList(next, lists.back())) {
+            break;  // and so every list after it
         }
+        lists.push_back(next);
+    }
+    // The last list's first 2·used − 2 items are the code: a leaf among a
+    // list's items taken is a bit more for its symbol, and a package taken
+    // takes two items of the list before.
+    std::vector<unsigned> longer(used + 1);  // per leaf count: the lists that take that many
+    size_t taken = 2 * used - 2;
+    for (size_t list = max_bits; list != 0 && taken != 0; --list) {
+        const MergeList& items = lists[std::min(list, lists.size()) - 1];
+        taken = std::min(taken, items.size);
+        unsigned taken_leaves = items.leaves[taken - 1];
+        ++longer[taken_leaves];
+        taken = 2 * (taken - taken_leaves);
+    }
+    unsigned bits = 0;
+    for (size_t leaf = used; leaf != 0; --leaf) {
+        bits += longer[leaf];
+        lengths[leaves[leaf - 1].second] = bits;
     }
 }
 
