@@ -397,7 +397,8 @@ size_t InsertWithinRun(Chains* chains, const uint8_t* data, size_t start, size_t
     unsigned run = *zeros;
     while (pos != last && hashes[pos + 1 - start] == 0 && run != 0) {
         ++pos;
-        run = ZerosFollowing(data, end, pos, 0, run);
+        // A run shorter than a match can be is exact: one less at each step.
+        run = run < MAX_LENGTH ? run - 1 : ZerosFollowing(data, end, pos, 0, run);
         unsigned slot = SlotOf(static_cast<uint32_t>(pos));
         chains->value[slot] = 0;
         chains->link[slot] = static_cast<uint32_t>(pos - 1);
