@@ -498,20 +498,32 @@ unsigned DistanceCode(unsigned distance)
     return 2 * top + ((above_least >> (top - 1)) & 1);
 }
 
-// Bits go out least significant first, as deflate packs them.
+// Bits go out least significant first, as deflate packs them, into `out`
+// from `at`: `out` is made longer a kilobyte at a time, and cut to what was
+// written once the stream is whole, where adding four bytes at a time would
+// cost more than the bits.
 struct BitWriter {
     std::vector<uint8_t>* out;
+    size_t at;
     uint64_t bits;
     unsigned count;
 };
 
-// Bytes stored here, not by u32_to_u8: this runs once every four bytes of
-// every stream.
 void EmitWord(BitWriter* writer)
 {
-    uint8_t bytes[4] = {static_cast<uint8_t>(writer->bits), static_cast<uint8_t>(writer->bits >> 8),
-                        static_cast<uint8_t>(writer->bits >> 16), static_cast<uint8_t>(writer->bits >> 24)};
-    writer->out->insert(writer->out->end(), bytes, bytes + 4);
+    if (writer->out->size() < writer->at + 4) {
+        writer->out->resize(writer->at + 1024);
+    }
+    uint8_t* bytes = writer->out->data() + writer->at;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint32_t word = static_cast<uint32_t>(writer->bits);
+    std::memcpy(bytes, &word, 4);  // the lowest byte first, as on this machine
+#else
+    for (unsigned i = 0; i != 4; ++i) {
+        bytes[i] = static_cast<uint8_t>(writer->bits >> (8 * i));
+    }
+#endif
+    writer->at += 4;
     writer->bits >>= 32;
     writer->count -= 32;
 }
@@ -525,8 +537,10 @@ inline void PutBits(BitWriter* writer, uint32_t value, unsigned count)
     }
 }
 
+// Writes the bits left, and cuts `out` to the stream's end.
 void FlushBits(BitWriter* writer)
 {
+    writer->out->resize(writer->at);
     while (writer->count > 0) {
         writer->out->push_back(static_cast<uint8_t>(writer->bits));
         writer->bits >>= 8;
@@ -876,7 +890,7 @@ void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     size_t blocks = std::max<size_t>((size + block_size - 1) / block_size, 1);
     std::unique_ptr<Chains> chains(new Chains);
     ResetChains(chains.get());
-    BitWriter writer = {out, 0, 0};
+    BitWriter writer = {out, out->size(), 0, 0};
     std::unique_ptr<Symbol[]> symbols(new Symbol[std::min(size, block_size)]);  // uninitialised: written first
     std::unique_ptr<uint16_t[]> hashes(new uint16_t[std::min(size, block_size)]);
     for (size_t block = 0; block != blocks; ++block) {
