@@ -2,7 +2,8 @@
 // settings (dynamic blocks, a 2048-byte window, lazy matching), so that a PNG
 // written here is byte for byte the one LodePNG writes, at a fraction of its
 // cost: the same match choices, found with the same hash chains, compared a
-// word at a time; the same Huffman code lengths, by the same package-merge.
+// word at a time, the candidates whose outcome is known passed in one step;
+// the same Huffman code lengths, by the same package-merge.
 #ifndef GALLIVOX_DEFLATE_H
 #define GALLIVOX_DEFLATE_H
 
