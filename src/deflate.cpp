@@ -158,6 +158,16 @@ void ForgetHead(Chains* chains, unsigned hash)
     chains->has_head[hash / 64] &= ~(uint64_t{1} << (hash % 64));
 }
 
+// Records the run of zeros at `slot` and chains it to the last of its length.
+void InsertRun(Chains* chains, unsigned slot, unsigned zeros)
+{
+    chains->zeros[slot] = static_cast<uint16_t>(zeros);
+    if (chains->zeros_head[zeros] != NO_SLOT) {
+        chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[zeros]);
+    }
+    chains->zeros_head[zeros] = static_cast<int16_t>(slot);
+}
+
 void Insert(Chains* chains, uint32_t position, unsigned hash, unsigned zeros)
 {
     unsigned slot = SlotOf(position);
@@ -168,11 +178,7 @@ void Insert(Chains* chains, uint32_t position, unsigned hash, unsigned zeros)
     }
     chains->has_head[hash / 64] |= bit;
     chains->head[hash] = position;
-    chains->zeros[slot] = static_cast<uint16_t>(zeros);
-    if (chains->zeros_head[zeros] != NO_SLOT) {
-        chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[zeros]);
-    }
-    chains->zeros_head[zeros] = static_cast<int16_t>(slot);
+    InsertRun(chains, slot, zeros);
 }
 
 struct Match {
@@ -402,11 +408,7 @@ size_t InsertWithinRun(Chains* chains, const uint8_t* data, size_t start, size_t
         unsigned slot = SlotOf(static_cast<uint32_t>(pos));
         chains->value[slot] = 0;
         chains->link[slot] = static_cast<uint32_t>(pos - 1);
-        chains->zeros[slot] = static_cast<uint16_t>(run);
-        if (chains->zeros_head[run] != NO_SLOT) {
-            chains->zeros_chain[slot] = static_cast<uint16_t>(chains->zeros_head[run]);
-        }
-        chains->zeros_head[run] = static_cast<int16_t>(slot);
+        InsertRun(chains, slot, run);
     }
     chains->head[0] = static_cast<uint32_t>(pos);
     *zeros = run;
@@ -629,12 +631,12 @@ void CodeLengthsLikeLodePng(unsigned* lengths, const unsigned* frequencies, unsi
         weights[leaf] = leaves[leaf].first;
     }
     // The first list is the leaves alone; lists[k] the (k + 1)th. Each has
-    // room for twice the leaves: its leaves and half the list before.
+    // room for twice the leaves: its leaves and half the list before. Only
+    // the last two lists' weights are kept (those of older lists are stale).
     const size_t room = 2 * used;
-    std::unique_ptr<unsigned[]> weight_room(new unsigned[2 * room]);  // the last two lists' weights
+    std::unique_ptr<unsigned[]> weight_room(new unsigned[2 * room]);
     std::unique_ptr<unsigned[]> leaves_room(new unsigned[room * max_bits]);
-    std::vector<MergeList> lists(1, MergeList{used, weight_room.get(), leaves_room.get()});
-    std::copy(weights.begin(), weights.end(), lists[0].weight);
+    std::vector<MergeList> lists(1, MergeList{used, weights.data(), leaves_room.get()});
     for (size_t leaf = 0; leaf != used; ++leaf) {
         lists[0].leaves[leaf] = static_cast<unsigned>(leaf + 1);
     }
