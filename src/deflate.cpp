@@ -1,9 +1,12 @@
 #include "deflate.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+
+#include <lodepng.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -904,10 +907,34 @@ void Deflate(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
     FlushBits(&writer);
 }
 
+// The most bytes our match finder takes: it counts positions in 32 bits,
+// with a window's room to spare.
+const size_t MOST_POSITIONS = 0xfffff000u;
+
+// LodePNG's own zlib stream, appended to `out`; LodePNG's error code.
+unsigned LodePngZlibCompress(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+{
+    unsigned char* stream = nullptr;
+    size_t stream_size = 0;
+    unsigned error = lodepng_zlib_compress(&stream, &stream_size, data, size, &lodepng_default_compress_settings);
+    std::unique_ptr<unsigned char, void (*)(void*)> held(stream, free);
+    try {
+        if (error == 0) {
+            out->insert(out->end(), stream, stream + stream_size);
+        }
+        return error;
+    } catch (const std::bad_alloc&) {
+        return 83;
+    }
+}
+
 }  // namespace
 
 unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
 {
+    if (size > MOST_POSITIONS) {
+        return LodePngZlibCompress(data, size, out);
+    }
     try {
         out->insert(out->end(), {0x78, 0x01});  // deflate, 32 KiB window, no dictionary
         Deflate(data, size, out);

@@ -11,14 +11,11 @@
 #include <cstdint>
 #include <vector>
 
-// The most bytes ZlibCompressLikeLodePng takes: its match finder counts
-// positions in 32 bits.
-const size_t ZLIB_COMPRESS_MOST_BYTES = 0xfffff000u;
-
 // Appends to `out` the zlib stream (header, deflate blocks, Adler-32) of the
-// `size` bytes at `data` (at most ZLIB_COMPRESS_MOST_BYTES), as
-// lodepng_zlib_compress does with LodePNG's default settings. Returns 0, or
-// LodePNG's code 83 when memory runs out.
+// `size` bytes at `data`, as lodepng_zlib_compress does with LodePNG's
+// default settings (and past 4 GiB, where our match finder's 32-bit
+// positions end, by calling it). Returns 0, or LodePNG's code 83 when memory
+// runs out.
 unsigned ZlibCompressLikeLodePng(const uint8_t* data, size_t size, std::vector<uint8_t>* out);
 
 // Sets lengths[0, count) to the lengths, at most `max_bits`, of the Huffman

@@ -494,19 +494,7 @@ unsigned PutImageData(const uint8_t* rgba, unsigned width, unsigned height, cons
     bool adaptive = mode.type != PALETTE && mode.depth == 8;
     Bytes data = FilterRows(rows, height, line_bytes, (bits_per_pixel + 7) / 8, adaptive);
     converted.reset();
-    size_t size = (line_bytes + 1) * height;
-    if (size <= ZLIB_COMPRESS_MOST_BYTES) {
-        return ZlibCompressLikeLodePng(data.get(), size, png);
-    }
-    // Beyond what ours takes, LodePNG's own makes the same stream.
-    unsigned char* stream = nullptr;
-    size_t stream_size = 0;
-    unsigned error = lodepng_zlib_compress(&stream, &stream_size, data.get(), size, &lodepng_default_compress_settings);
-    std::unique_ptr<unsigned char, void (*)(void*)> held(stream, free);
-    if (error == 0) {
-        png->insert(png->end(), stream, stream + stream_size);
-    }
-    return error;
+    return ZlibCompressLikeLodePng(data.get(), (line_bytes + 1) * height, png);
 }
 
 // A chunk of image data: IDAT, or an animation's fdAT behind its sequence number.
