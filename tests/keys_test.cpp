@@ -27,17 +27,6 @@ std::vector<uint8_t> hex(const std::string& text)
     return bytes;
 }
 
-std::string hex_text(const uint8_t* bytes, bool upper)
-{
-    std::string text;
-    char pair[3];
-    for (size_t i = 0; i < 16; i++) {
-        snprintf(pair, sizeof pair, upper ? "%02X" : "%02x", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
-
 // Made-up keys: none of them is any console's.
 const std::vector<uint8_t> CONSTANT = hex("f0e1d2c3b4a5968778695a4b3c2d1e0f");
 const std::vector<uint8_t> KEY_X_2C = hex("0123456789abcdeffedcba9876543210");
@@ -98,7 +87,7 @@ protected:
         std::string text = "# made-up keys\r\n:AES\r\nslot0x25KeyX=\r\n";
         auto line = [&](const std::string& name, const std::vector<uint8_t>& key) {
             if (name != without) {
-                text += name + " = " + hex_text(key.data(), true) + "\r\n";
+                text += name + " = " + HexText(key.data(), 16, true) + "\r\n";
             }
         };
         line("generatorConstant", CONSTANT);
@@ -169,10 +158,10 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
     keys("no-2c.txt", emulator_keys("slot0x2CKeyX"));
     keys("no-common0.txt", emulator_keys("common0"));
     keys("wrong.txt", emulator_keys("", KEY_X_3D));
-    std::string ini = "[Other]\nctr-scrambler=00\n[Keys]\nctr-scrambler=" + hex_text(CONSTANT.data(), false) +
-                      "\nctr-Slot0x2CKeyX=" + hex_text(KEY_X_2C.data(), false) +
-                      "\nctr-Slot0x3DKeyX=" + hex_text(KEY_X_3D.data(), false) +
-                      "\nctr-Slot0x3DKeyY-0=\nctr-Slot0x3DKeyNormal-5=" + hex_text(common_5.data(), false) + "\n";
+    std::string ini = "[Other]\nctr-scrambler=00\n[Keys]\nctr-scrambler=" + HexText(CONSTANT.data(), 16, false) +
+                      "\nctr-Slot0x2CKeyX=" + HexText(KEY_X_2C.data(), 16, false) +
+                      "\nctr-Slot0x3DKeyX=" + HexText(KEY_X_3D.data(), 16, false) +
+                      "\nctr-Slot0x3DKeyY-0=\nctr-Slot0x3DKeyNormal-5=" + HexText(common_5.data(), 16, false) + "\n";
     keys("keys.conf", ini);
     keys("no-line.txt", "slot0x2CKeyX\n");
     keys("bad-value.txt", "generatorConstant=00\n");
@@ -180,8 +169,8 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
     keys("large.txt", std::string((1 << 20) + 1, '#'));
     // As Windows' editors save it; a comment after each value; a comment
     // that looks like a section (an emulator's file, never INI).
-    keys("bom.txt", "\xEF\xBB\xBFgeneratorConstant=" + hex_text(CONSTANT.data(), false) +
-                        "\nslot0x2CKeyX=" + hex_text(KEY_X_2C.data(), false) + "\n");
+    keys("bom.txt", "\xEF\xBB\xBFgeneratorConstant=" + HexText(CONSTANT.data(), 16, false) +
+                        "\nslot0x2CKeyX=" + HexText(KEY_X_2C.data(), 16, false) + "\n");
     std::string commented;
     const std::string plain = emulator_keys();
     for (size_t at = 0, end = 0; (end = plain.find("\r\n", at)) != std::string::npos; at = end + 2) {
@@ -190,8 +179,8 @@ TEST_F(Keys, EveryKindOpensWithTheUserKeysOrSaysWhyNot)
     }
     keys("comments.txt", commented);
     keys("note.txt", "#[note]\n" + emulator_keys());
-    keys("blank.txt", "generatorConstant=" + hex_text(CONSTANT.data(), false) +
-                          "\r\n  \r\nslot0x2CKeyX=" + hex_text(KEY_X_2C.data(), false) + "\r\n");
+    keys("blank.txt", "generatorConstant=" + HexText(CONSTANT.data(), 16, false) +
+                          "\r\n  \r\nslot0x2CKeyX=" + HexText(KEY_X_2C.data(), 16, false) + "\r\n");
     MakeDir(dir + "/folder.txt");
 #ifndef _WIN32
     ASSERT_EQ(0, mkfifo((dir + "/fifo.txt").c_str(), 0600));  // no one writes to it
@@ -314,7 +303,7 @@ TEST_F(Keys, NeverInAnyOutput)
         EXPECT_NE(std::string::npos,
                   seen.find(key_file == std::string("keys.txt") ? "\"encrypted\": true" : "do not open"));
         for (const std::vector<uint8_t>& secret : secrets) {
-            for (const std::string& form : {hex_text(secret.data(), true), hex_text(secret.data(), false),
+            for (const std::string& form : {HexText(secret.data(), 16, true), HexText(secret.data(), 16, false),
                                             std::string(secret.begin(), secret.end())}) {
                 EXPECT_EQ(std::string::npos, seen.find(form)) << key_file << ": a key in the output";
             }

@@ -168,14 +168,7 @@ TEST(Pixels, AnimatedIconsAsPillowReadsThem)
         {"bitmap 7, palette 7", {0x3F09, 0x0001}, {{0x3F09, 9}, {0x0001, 1}}},
     };
     const std::string dir = MakeScratchDir();
-    auto hex = [](const std::vector<uint8_t>& bytes) {
-        std::string text;
-        for (uint8_t byte : bytes) {
-            text += "0123456789abcdef"[byte >> 4];
-            text += "0123456789abcdef"[byte & 15];
-        }
-        return text;
-    };
+    auto hex = [](const std::vector<uint8_t>& bytes) { return HexText(bytes.data(), bytes.size()); };
     for (const auto& row : rows) {
         const DsBannerFields fields = DsAnimatedTestBanner(row.tokens);
         WriteFileBytes(dir + "/a.bnr", MakeDsBanner(fields));

@@ -236,3 +236,14 @@ std::vector<uint8_t> ExpectedDsImage(const DsBannerFields& fields)
     }
     return rgba;
 }
+
+std::string HexText(const uint8_t* bytes, size_t size, bool upper)
+{
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i != size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}

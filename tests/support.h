@@ -105,4 +105,7 @@ std::vector<uint8_t> BitmapRgba(void* bitmap, unsigned* side);
 // `text` as a text stream of this platform writes it.
 std::string Native(const std::string& text);
 
+// The `size` bytes at `bytes` as hexadecimal digits, two a byte.
+std::string HexText(const uint8_t* bytes, size_t size, bool upper = false);
+
 #endif
