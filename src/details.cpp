@@ -1,12 +1,6 @@
 #include "details.h"
 
-#include <cstring>
-
 #include "ds_banner.h"
-
-// The languages of the title slots, in their order.
-static const char* const SLOT_LANGUAGES[SMDH_LANGUAGES] = {"ja",      "en", "fr", "de", "it", "es",
-                                                           "zh-Hans", "ko", "nl", "pt", "ru", "zh-Hant"};
 
 int ParseTitles(const uint8_t* bytes, size_t size, int banner, SmdhMetadata* metadata, DsAnimation* animation)
 {
@@ -38,16 +32,6 @@ DetailsResult DetailsOfLayer(ByteLayer* source, KeyRing* keys, FileDetails* deta
     details->format = location.format;
     details->banner = location.banner;
     return result;
-}
-
-int TitleSlotOfLanguage(const char* tag)
-{
-    for (int slot = 0; slot < SMDH_LANGUAGES; slot++) {
-        if (strcmp(tag, SLOT_LANGUAGES[slot]) == 0) {
-            return slot;
-        }
-    }
-    return -1;
 }
 
 const SmdhTitle* ChosenTitle(const SmdhMetadata* metadata, int slot)

@@ -1,6 +1,6 @@
 // What a file says about itself, read through a layer of bytes: its format,
 // identity and titles, the fields that --info prints, for the desktops'
-// property handlers; and the title a user of a language reads.
+// property handlers; and the title a user reads.
 #ifndef GALLIVOX_DETAILS_H
 #define GALLIVOX_DETAILS_H
 
@@ -33,11 +33,6 @@ enum DetailsResult {
 // Walks the layer `source` to its SMDH or DS banner, with `keys` for an
 // encrypted file (null: none), and stores what it says in `details`.
 DetailsResult DetailsOfLayer(ByteLayer* source, KeyRing* keys, FileDetails* details, int* error);
-
-// The title slot (0 ja, 1 en, 2 fr, 3 de, 4 it, 5 es, 6 zh-Hans, 7 ko, 8 nl,
-// 9 pt, 10 ru, 11 zh-Hant) of the language `tag` ("ja", "zh-Hans"...), or
-// -1 for a language that has none.
-int TitleSlotOfLanguage(const char* tag);
 
 // The title a user reads: in `slot` where the file has one (a short title
 // there), else the English one, else the first with a short title; null

@@ -109,6 +109,16 @@ size_t Utf16leToUtf8(const uint8_t* field, size_t units, char* out)
     return length;
 }
 
+int TitleSlotOfLanguage(const char* tag)
+{
+    for (int slot = 0; slot < SMDH_LANGUAGES; slot++) {
+        if (strcmp(tag, LANGUAGE_CODES[slot]) == 0) {
+            return slot;
+        }
+    }
+    return -1;
+}
+
 void ParseSmdhMetadata(const uint8_t* smdh, SmdhMetadata* metadata)
 {
     metadata->version = u8_to_u16(smdh + VERSION_OFFSET, LITTLE);

@@ -92,6 +92,11 @@ size_t Utf16leToUtf8(const uint8_t* field, size_t units, char* out);
 // Parses the first SMDH_METADATA_SIZE bytes of an SMDH into `metadata`.
 void ParseSmdhMetadata(const uint8_t* smdh, SmdhMetadata* metadata);
 
+// The title slot (0 ja, 1 en, 2 fr, 3 de, 4 it, 5 es, 6 zh-Hans, 7 ko, 8 nl,
+// 9 pt, 10 ru, 11 zh-Hant) of the language `tag` ("ja", "zh-Hans"...), the
+// tags --info names the titles by; -1 for a language that has none.
+int TitleSlotOfLanguage(const char* tag);
+
 // Writes `length` bytes as a JSON string, quotes included: `"` and `\`
 // escaped, U+0000 to U+001F as \n, \t, \r, \b, \f or \u00XX, all else as
 // UTF-8; each byte that is not part of valid UTF-8 becomes U+FFFD.
