@@ -12,10 +12,10 @@
 #include "metadata.h"
 #include "utils.h"
 
-// Whether a file whose walk ended in `status` is still one to describe: its
-// format is known, and only its icon cannot be shown (none, encrypted, or
-// damaged past its headers). A file of no known format, or one that cannot
-// be read, is not.
+// Whether an input whose walk ended as `opened->walk` says is still one to
+// describe: its format is known, and only its icon cannot be shown (none,
+// encrypted, or damaged past its headers). A file of no known format, or one
+// that cannot be read, is not.
 static int describable_without_icon(const OpenedInput* opened)
 {
     switch (opened->walk) {
